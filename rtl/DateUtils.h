@@ -22,7 +22,8 @@
 //   "'<text>' is not a valid date"       StrToDate
 //   "'<text>' is not a valid time"       StrToTime
 //   "'<text>' is not a valid date and time"  StrToDateTime
-//   "'<date>.<time>' is not a valid timestamp"  TimeStampToDateTime, TimeStampToMSecs
+//   "'<date>.<time>' is not a valid timestamp"  TimeStampToDateTime of a stamp whose
+//                                          Date is outside 1..3652059 or Time outside a day
 //   "Invalid date and time value <value>"  DateTimeToTimeStamp of a non-finite or
 //                                          out-of-range value
 //
@@ -84,8 +85,9 @@ TTimeStamp DateTimeToTimeStamp(TDateTime Value);
 TDateTime TimeStampToDateTime(const TTimeStamp& Stamp);
 // Milliseconds since the start of day 0 (Date * MSecsPerDay + Time).
 double TimeStampToMSecs(const TTimeStamp& Stamp);
-// The reverse; a non-finite value, a negative one, or one whose day does
-// not fit an int raises EConvertError "Invalid argument to time encode".
+// The reverse (day 0 included); a non-finite value, a negative one, or one
+// whose day does not fit an int raises EConvertError "Invalid argument to
+// time encode".
 TTimeStamp MSecsToTimeStamp(double MSecs);
 
 // Format letters (case-insensitive; text in '...' or "..." is copied):

@@ -308,11 +308,11 @@ WideString Utf8ToWide(std::string_view Text);
 std::string WideToUtf8(std::u16string_view Text);
 // The longest leading part of Text of at most MaxBytes bytes that ends on a
 // sequence boundary: the cut ends before the first sequence that would not
-// fit. An invalid byte counts as a sequence of its own.
+// fit. Each maximal invalid part counts as one sequence (as in Utf8ToWide).
 std::string Utf8Cut(std::string_view Text, std::size_t MaxBytes);
 // Length in bytes of that leading part.
 std::size_t Utf8CutLength(std::string_view Text, std::size_t MaxBytes);
-// Number of characters (sequences, an invalid byte counting as one).
+// Number of characters (sequences, each maximal invalid part counting as one).
 std::size_t Utf8Length(std::string_view Text);
 
 // The message of the input/output error for an errno value, as the classic
