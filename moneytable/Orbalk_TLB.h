@@ -166,3 +166,8 @@ public:
         return rtl::CreateRemoteComObject<IBFString>(MachineName, CLASS_BFString);
     }
 };
+
+namespace Orbalk_TLB {
+// The engine library's unit puts no component on a palette.
+inline void Register() {}
+}  // namespace Orbalk_TLB

@@ -67,3 +67,74 @@ public:
         return rtl::CreateRemoteComObject<IBFRelation>(MachineName, CLASS_BFRelation);
     }
 };
+
+// ------------------------------------------------------ server wrappers
+
+#include "rtl/ole/OleServer.h"
+
+// Wrapper components of the filter and relation objects. Each holds the
+// connected server's IDispatch (empty while not connected).
+//
+// | state        | Connect              | ConnectTo(s)         | Disconnect | DefaultInterface       |
+// |--------------|----------------------|----------------------|------------|------------------------|
+// | unconnected  | GetServer -> held    | hold s               | nothing    | Connect, then as below |
+// | connected    | nothing              | release old, hold s  | release    | the held interface     |
+//
+// DefaultInterface with nothing held after Connect raises EAssertionFailed.
+template <const CLSID& ClassId>
+class TBFServerWrapper : public TOleServer {
+public:
+    explicit TBFServerWrapper(TComponent* AOwner) : TOleServer(AOwner) {}
+    ~TBFServerWrapper() override { Disconnect(); }
+
+    void Connect() override {
+        if (FIntf) return;
+        rtl::ComPtr<IUnknown> server = GetServer();
+        if (server) FIntf = server.template As<IDispatch>();
+    }
+    void ConnectTo(IDispatch* Server) {
+        Disconnect();
+        FIntf = rtl::ComPtr<IDispatch>(Server);
+    }
+    void Disconnect() override { FIntf.reset(); }
+
+    IDispatch* GetDefaultInterface() {
+        if (!FIntf) Connect();
+        if (!FIntf)
+            throw EAssertionFailed(
+                "DefaultInterface is NULL. Component is not connected to Server. You must call 'Connect' or "
+                "'ConnectTo' before this operation");
+        return FIntf.get();
+    }
+    IDispatch* DefaultInterface() { return GetDefaultInterface(); }
+
+protected:
+    void InitServerData() override {
+        TServerData* data = ServerData();
+        data->ClassID = ClassId;
+        data->IntfIID = IDispatch::Iid;
+        data->EventIID = GUID{};
+    }
+
+private:
+    rtl::ComPtr<IDispatch> FIntf;
+};
+
+class TBFFilter : public TBFServerWrapper<CLASS_BFFilter> {
+public:
+    using TBFServerWrapper::TBFServerWrapper;
+    std::string ClassName() const override { return "TBFFilter"; }
+};
+
+class TBFRelation : public TBFServerWrapper<CLASS_BFRelation> {
+public:
+    using TBFServerWrapper::TBFServerWrapper;
+    std::string ClassName() const override { return "TBFRelation"; }
+};
+
+namespace Vennick_TLB {
+// Puts the two wrappers on the "Servers" page of a development environment.
+inline void Register() {
+    RegisterComponents("Servers", {ComponentClassOf<TBFFilter>("TBFFilter"), ComponentClassOf<TBFRelation>("TBFRelation")});
+}
+}  // namespace Vennick_TLB
