@@ -147,7 +147,7 @@ void TComponent::FreeNotification(TComponent* AComponent) {
         FFreeNotifies.push_back(AComponent);
         AComponent->FFreeNotifies.push_back(this);
     }
-    AComponent->FComponentState |= csFreeNotification;
+    FComponentState |= csFreeNotification;
 }
 
 void TComponent::RemoveFreeNotification(TComponent* AComponent) {

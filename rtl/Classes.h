@@ -134,9 +134,12 @@ public:
     // Deletes all owned components, last inserted first.
     void DestroyComponents();
 
-    // Asks AComponent to call this->Notification(AComponent, opRemove) when
-    // it is destroyed (and vice versa). Components with the same owner are
-    // told through the owner anyway, so no link is made between them.
+    // Ensures that AComponent is told (AComponent->Notification(this,
+    // opRemove)) when this component is destroyed; the usual call is
+    // Referenced->FreeNotification(this). The link works both ways: whichever
+    // of the two is destroyed first tells the other, and the link is dropped.
+    // Components with the same owner are told through the owner anyway, so no
+    // link is made between them.
     void FreeNotification(TComponent* AComponent);
     void RemoveFreeNotification(TComponent* AComponent);
 

@@ -122,19 +122,43 @@ std::string FormatScientific(double Value, int Precision, char DecimalSeparator)
     return Out;
 }
 
+// The digits of |Value| with Decimals decimals ("123.45"), rounded half away
+// from zero like the classic run time (to_chars alone would round an exact
+// tie such as 2.5 to even). The expansion is taken 40 digits further, which
+// holds every double closely enough that a digit at Decimals + 1 of 5 or
+// more really means "at least half".
+std::string RoundedFixedDigits(double Magnitude, int Decimals) {
+    std::string Buf(512, '\0');
+    auto R = std::to_chars(Buf.data(), Buf.data() + Buf.size(), Magnitude, std::chars_format::fixed, Decimals + 40);
+    Buf.resize(static_cast<std::size_t>(R.ptr - Buf.data()));
+    const auto Dot = Buf.find('.');
+    const std::size_t Keep = Dot + 1 + static_cast<std::size_t>(Decimals);
+    const bool Up = Buf[Keep] >= '5';
+    Buf.resize(Decimals == 0 ? Dot : Keep);
+    if (Up) {
+        std::size_t I = Buf.size();
+        while (I-- > 0) {
+            if (Buf[I] == '.') continue;
+            if (Buf[I] == '9') {
+                Buf[I] = '0';
+                continue;
+            }
+            ++Buf[I];
+            break;
+        }
+        if (I == static_cast<std::size_t>(-1)) Buf.insert(0, 1, '1');
+    }
+    return Buf;
+}
+
 // Fixed with Decimals decimals; a value that rounds to zero has no sign.
 // With a thousand separator the whole part is grouped by three.
 std::string FormatFixed(double Value, int Decimals, char DecimalSeparator, char ThousandSeparator) {
     if (!std::isfinite(Value)) return NonFinite(Value);
-    std::string Buf(400, '\0');
-    auto R = std::to_chars(Buf.data(), Buf.data() + Buf.size(), Value, std::chars_format::fixed, Decimals);
-    Buf.resize(static_cast<std::size_t>(R.ptr - Buf.data()));
-    bool Negative = !Buf.empty() && Buf[0] == '-';
-    std::string_view Body(Buf);
-    if (Negative) Body.remove_prefix(1);
-    if (Body.find_first_not_of("0.") == std::string_view::npos) Negative = false;
+    const std::string Body = RoundedFixedDigits(std::fabs(Value), Decimals);
+    const bool Negative = std::signbit(Value) && Body.find_first_not_of("0.") != std::string::npos;
     const auto Dot = Body.find('.');
-    std::string_view Whole = Body.substr(0, Dot);
+    std::string_view Whole = std::string_view(Body).substr(0, Dot);
     std::string Out = Negative ? "-" : "";
     if (ThousandSeparator != '\0') {
         for (std::size_t I = 0; I < Whole.size(); ++I) {
@@ -144,7 +168,7 @@ std::string FormatFixed(double Value, int Decimals, char DecimalSeparator, char 
     } else {
         Out += Whole;
     }
-    if (Dot != std::string_view::npos) {
+    if (Dot != std::string::npos) {
         Out += DecimalSeparator;
         Out += Body.substr(Dot + 1);
     }
