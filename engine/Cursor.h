@@ -1,0 +1,167 @@
+// The record cursor of an engine table: order, visibility and positioning.
+//
+// Order: by record number (no key columns), or by the key columns of an index
+// and then by record number. Strings compare under the table's collator
+// (MONEYKEY), numbers numerically, null before every value.
+//
+// Visibility: a record is visible when it passes the filter (an SQL fragment
+// with bound parameters) and, when an order by key columns is set, lies
+// within the range bounds (inclusive, compared on each bound's leading
+// columns; a side without bound is open).
+//
+// Positioning is by keyset: every move asks the page store for the records
+// strictly after (or before) the current record's key, as a short list of
+// index range scans, so that positioning costs O(log n). Rows are fetched in
+// small batches (growing while the cursor keeps its direction) and kept in a
+// window around the current record: MoveNext/MovePrior cost O(1) amortised,
+// and memory does not grow with the table.
+//
+// Changes of other connections: Sync() compares the page store's data
+// version and drops the window when another connection committed; every
+// positioning calls it first, so such changes are seen by the next move.
+//
+// Flags (Eof/Bof), as the table component's cursor contract needs them:
+//   state            | First/Last/Seek hit | Next at last | Prior at first | no visible record
+//   on a record      | on it, flags clear  | stays, Eof   | stays, Bof     | -
+//   no record        | -                   | -            | -              | Eof and Bof both set
+// Both flags are set only when there is no current record.
+//
+// Ownership: the cursor refers to the page store, schema and collator of its
+// table, which outlive it. Threads: the table's thread.
+#pragma once
+
+#include "engine/Collation.h"
+#include "engine/Engine.h"
+#include "engine/PageStore.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+// One record: its number and the values of every column.
+struct Row {
+    std::int64_t RecNo = 0;
+    std::vector<Value> Values;
+};
+
+// A compiled filter and range, in storage form. Bound values are already
+// converted to the key columns' storage types and are at most as many as
+// the key columns.
+struct Visibility {
+    std::string Where;                  // SQL fragment; empty = no filter
+    std::vector<Value> WhereParams;     // one per `?` in Where
+    bool HasLower = false;
+    bool HasUpper = false;
+    std::vector<Value> Lower;
+    std::vector<Value> Upper;
+};
+
+class Cursor {
+public:
+    Cursor(PageStore& store, const TableSchema& schema, const Collator& collator);
+
+    // Key columns of the order (empty = record-number order). Keeps the
+    // current record current.
+    void SetOrder(std::vector<int> keyColumns);
+    const std::vector<int>& Order() const { return FKeyColumns; }
+    // Keeps the current record current even when it is no longer visible.
+    void SetVisibility(Visibility v);
+    const Visibility& GetVisibility() const { return FVis; }
+
+    // Drops cached rows and the cached count (data changed).
+    void Invalidate();
+    // Invalidates when another connection committed since the last call.
+    void Sync();
+
+    // Moves; false when there is no visible record to move to (the flags
+    // tell why).
+    bool First();
+    bool Last();
+    bool Next();
+    bool Prior();
+    // Positions on record recno when it exists and is visible; otherwise
+    // returns false and leaves the cursor unchanged.
+    bool GoTo(std::int64_t recno);
+    // First visible record whose leading key columns are >= key: 7 when they
+    // are equal to key, 1 when greater, 0 when there is none (cursor
+    // unchanged).
+    int Seek(const std::vector<Value>& key);
+    // Number of visible records (cached until Invalidate or a change of
+    // order or visibility).
+    std::int64_t Count();
+
+    // Makes row the current record (after a post), flags clear.
+    void SetCurrent(Row row);
+    // Re-reads the current record from the page store; false (and no current
+    // record) when it no longer exists.
+    bool Refresh();
+    // Removes a record that no longer exists from the window (after a
+    // delete, once the cursor has moved away from it).
+    void Forget(std::int64_t recno);
+    // Forgets the current record (both flags set).
+    void Clear();
+    const Row* Current() const { return FHasCurrent ? &FWin[FPos] : nullptr; }
+
+    bool Eof() const { return FEof; }
+    bool Bof() const { return FBof; }
+
+    // Compares two values of key column i (i == key column count: record
+    // number) under the order's rules.
+    int CompareKeyValue(std::size_t i, const Value& a, const Value& b) const;
+
+private:
+    // A bound of the order: the key prefix plus an infinitesimal tail below
+    // (PlusInf false) or above (PlusInf true) every record with that prefix.
+    struct Bound {
+        std::vector<Value> Key;
+        bool PlusInf = false;
+    };
+    // Records whose first Fixed.size() key columns equal Fixed, and, when
+    // present, whose next key column lies strictly between Lo and Hi.
+    struct Segment {
+        std::vector<Value> Fixed;
+        std::optional<Value> Lo, Hi;
+        bool NullOnly = false;  // the next key column IS NULL
+    };
+
+    std::size_t KeyCount() const { return FKeyColumns.size() + 1; }
+    std::vector<Value> KeyOf(const Row& row) const;
+    std::string KeyExpr(std::size_t i) const;
+    int CompareKeys(const std::vector<Value>& a, std::size_t an, const std::vector<Value>& b) const;
+    int CompareBounds(const Bound& a, const Bound& b) const;
+    int CompareRowToBound(const std::vector<Value>& key, const Bound& b) const;
+    Bound LowerLimit() const;
+    Bound UpperLimit() const;
+    bool InRange(const std::vector<Value>& key) const;
+    std::vector<Segment> Decompose(const Bound& lo, const Bound& hi) const;
+    void AddASide(std::vector<Segment>& out, const std::vector<Value>& a, std::size_t downTo, bool plus) const;
+    void AddBSide(std::vector<Segment>& out, const std::vector<Value>& b, std::size_t from, bool plus) const;
+    std::string SegmentWhere(const Segment& s, std::vector<Value>& params) const;
+    // Visible rows of the interval (lo, hi) in order (forward) or reverse
+    // order, at most limit of them.
+    std::vector<Row> Fetch(const Bound& lo, const Bound& hi, bool forward, std::size_t limit);
+    std::size_t BatchSize(bool forward);
+    bool LoadRow(std::int64_t recno, Row& row, bool applyFilter);
+    std::string SelectList() const;
+
+    PageStore& FStore;
+    const TableSchema& FSchema;
+    const Collator& FCollator;
+    std::vector<int> FKeyColumns;
+    Visibility FVis;
+
+    std::vector<Row> FWin;  // consecutive visible rows in order; FWin[FPos] is current
+    std::size_t FPos = 0;
+    bool FHasCurrent = false;
+    bool FEof = true;
+    bool FBof = true;
+    int FRun = 0;           // consecutive fetches in one direction
+    bool FRunForward = true;
+    std::int64_t FDataVersion = -1;
+    std::optional<std::int64_t> FCount;
+};
+
+}  // namespace engine

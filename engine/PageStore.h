@@ -1,0 +1,110 @@
+// The page store of one open table: an SQLite connection on NAME.dat through
+// the page-store VFS, with prepared-statement caching, transactions and the
+// `meta` key/value table.
+//
+// Schema inside the page store (fixed identifiers; user text never becomes an
+// identifier):
+//   records(rowid INTEGER PRIMARY KEY AUTOINCREMENT, c0, c1, ...)
+//   meta(key TEXT PRIMARY KEY, value)   -- count, autoinc:<n>, collator, format
+//   columns(num INTEGER PRIMARY KEY, name TEXT)
+//   ix<k>: one SQL index per catalog index record
+//
+// Ownership: PageStore owns the connection and its statements; a Statement
+// handed out by Prepare stays owned by the cache (valid until Close or the
+// cache is trimmed by a later Prepare; callers use it at once).
+// Threads: one PageStore belongs to one thread.
+#pragma once
+
+#include "engine/Collation.h"
+#include "engine/Engine.h"
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace engine {
+
+// A prepared statement in use: binds, steps and reads; resets on destruction.
+class Query {
+public:
+    Query(sqlite3* db, sqlite3_stmt* stmt, const std::string* path);
+    ~Query();
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    Query& Bind(int index, const Value& v);  // 1-based
+    Query& Bind(int index, std::int64_t v);
+    Query& Bind(int index, const std::string& v);
+    // Steps once: true while a row is available. Throws EngineError on failure.
+    bool Step();
+    // Steps to completion; returns the SQLite result code of the final step
+    // (SQLITE_DONE, or SQLITE_CONSTRAINT_... without throwing for constraint
+    // failures when allowConstraint is set).
+    int Run(bool allowConstraint = false);
+    Value Column(int i) const;
+    std::int64_t Int(int i) const;
+    bool IsNull(int i) const;
+
+private:
+    sqlite3* FDb;
+    sqlite3_stmt* FStmt;
+    const std::string* FPath;
+};
+
+class PageStore {
+public:
+    PageStore() = default;
+    ~PageStore();
+    PageStore(const PageStore&) = delete;
+    PageStore& operator=(const PageStore&) = delete;
+
+    // Opens a connection on the table file `path` (reading nothing yet, so
+    // that the caller can check the catalog first) and registers the filter
+    // functions; the caller registers MONEYKEY (RegisterMoneyKey) once it
+    // knows the table's locale. create: switch the new page store to WAL.
+    void Open(const std::string& path, bool create);
+    void Close();
+    bool IsOpen() const { return FDb != nullptr; }
+    sqlite3* Db() const { return FDb; }
+    const std::string& Path() const { return FPath; }
+
+    Query Prepare(const std::string& sql);
+    void Exec(const std::string& sql);
+
+    // BEGIN IMMEDIATE / COMMIT / ROLLBACK (rollback never throws).
+    void Begin();
+    void Commit();
+    void Rollback() noexcept;
+    bool InTransaction() const;
+
+    // Counter that changes whenever another connection committed.
+    std::int64_t DataVersion();
+
+    // meta table access (inside or outside a transaction).
+    bool GetMeta(const std::string& key, Value& out);
+    std::int64_t GetMetaInt(const std::string& key, std::int64_t def);
+    void SetMeta(const std::string& key, const Value& v);
+
+    // Throws EngineError for a failed SQLite call with the file named.
+    [[noreturn]] void Fail(int rc, const std::string& what) const;
+
+private:
+    sqlite3* FDb = nullptr;
+    std::string FPath;
+    std::unordered_map<std::string, sqlite3_stmt*> FCache;
+    std::list<std::string> FCacheOrder;
+};
+
+// Message for an SQLite failure on the table file `path`.
+std::string StoreErrorMessage(sqlite3* db, int rc, const std::string& path, const std::string& what);
+
+// The SQL column declaration of a column type.
+const char* SqlTypeOf(char type);
+
+}  // namespace engine
