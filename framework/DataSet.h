@@ -366,12 +366,17 @@ protected:
 private:
     friend class TField;
     friend class TFields;
+    friend class TBlobField;
     friend class TDataSource;
     friend class TDataLink;
     friend class TFieldDefs;
+    friend class TFieldDef;
     friend class TIndexDefs;
 
     void DoInternalOpen();
+    // The temporary buffer; "Cannot perform this operation on a closed
+    // dataset" when the window has no buffers.
+    TRecordBuffer CheckedTempBuffer();
     void SetBufferCount(int Value);
     void SetBufListSize(int Value);
     void AdjustFirstRecord(int Delta);

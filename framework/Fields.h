@@ -167,6 +167,7 @@ protected:
 private:
     friend class TDataSet;
     friend class TFields;
+    friend class TBlobField;
     TDataSet* FDataSet = nullptr;
     std::string FFieldName;
     std::string FDisplayLabel;
