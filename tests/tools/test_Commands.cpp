@@ -1,0 +1,294 @@
+// The built `tamblor` program, run as a subprocess: help, usage errors, exit
+// codes, and create / import / info round trips on temporary files.
+#include "engine/Vfs.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef TAMBLOR_EXE
+#error "TAMBLOR_EXE must name the built tamblor program"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int Code = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+class ToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tamblor-tool-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs tamblor with `args`; stdout and stderr go to files (never a terminal).
+    Result Run(const std::vector<std::string>& args) {
+        const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int n = open("/dev/null", O_RDONLY);
+            if (o < 0 || e < 0 || n < 0) _exit(127);
+            dup2(o, 1);
+            dup2(e, 2);
+            dup2(n, 0);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(TAMBLOR_EXE));
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(TAMBLOR_EXE, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Result r;
+        r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.Out = ReadFile(out);
+        r.Err = ReadFile(err);
+        return r;
+    }
+
+    std::string P(const std::string& name) const { return (dir / name).string(); }
+
+    // Creates the table used by the import tests.
+    void CreateLedger(const std::string& table) {
+        const Result r = Run({"create", table, "--column", "Id:L:autoinc", "--column", "Name:C:20", "--column",
+                              "Amount:E", "--column", "Day:D", "--column", "At:T", "--column", "Paid:B", "--column",
+                              "Memo:M", "--column", "Posted:Z", "--index", "name", "--locale", "cs"});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+    }
+
+    // The stored rows of a table, read straight from its page store: one
+    // string per record, values separated by '|', NULL for null.
+    std::vector<std::string> StoredRows(const std::string& table, int columns) {
+        sqlite3* db = nullptr;
+        std::vector<std::string> rows;
+        if (sqlite3_open_v2(table.c_str(), &db, SQLITE_OPEN_READONLY, engine::RegisterPageStoreVfs()) != SQLITE_OK) {
+            ADD_FAILURE() << sqlite3_errmsg(db);
+            sqlite3_close(db);
+            return rows;
+        }
+        std::string sql = "SELECT ";
+        for (int c = 0; c < columns; ++c) sql += (c ? ", quote(c" : "quote(c") + std::to_string(c) + ")";
+        sql += " FROM records ORDER BY rowid";
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << sqlite3_errmsg(db);
+        } else {
+            while (sqlite3_step(st) == SQLITE_ROW) {
+                std::string row;
+                for (int c = 0; c < columns; ++c)
+                    row += (c ? "|" : "") + std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c)));
+                rows.push_back(row);
+            }
+        }
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return rows;
+    }
+
+    fs::path dir;
+};
+
+TEST_F(ToolTest, HelpForTheToolAndEachCommand) {
+    Result r = Run({"--help"});
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.Out.rfind("Usage: tamblor COMMAND [ARGUMENTS]\n", 0), 0u) << r.Out;
+    for (const char* c : {"create", "import", "info", "sample"})
+        EXPECT_NE(r.Out.find(std::string("\n  ") + c + " "), std::string::npos) << c;
+
+    for (const char* c : {"create", "import", "info", "sample"}) {
+        r = Run({c, "--help"});
+        EXPECT_EQ(r.Code, 0) << c;
+        EXPECT_EQ(r.Out.rfind(std::string("Usage: tamblor ") + c + " ", 0), 0u) << r.Out;
+        EXPECT_EQ(Run({"help", c}).Out, r.Out);
+    }
+    // --help wins over other arguments, even wrong ones.
+    r = Run({"create", "--bogus", "-h"});
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_EQ(r.Out.rfind("Usage: tamblor create ", 0), 0u);
+}
+
+TEST_F(ToolTest, UsageErrorsExitWithTwo) {
+    Result r = Run({});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_EQ(r.Err.rfind("tamblor: missing command\nUsage: tamblor", 0), 0u) << r.Err;
+    EXPECT_EQ(r.Out, "");
+
+    const auto expectUsage = [&](const std::vector<std::string>& args, const std::string& message) {
+        const Result u = Run(args);
+        EXPECT_EQ(u.Code, 2) << message;
+        EXPECT_EQ(u.Err, message + "\n");
+        EXPECT_EQ(u.Out, "");
+    };
+    const std::string t = P("t.dat");
+    expectUsage({"frobnicate"}, "tamblor: unknown command 'frobnicate' (see tamblor --help)");
+    expectUsage({"help", "frobnicate"}, "tamblor: unknown command 'frobnicate' (see tamblor --help)");
+    expectUsage({"create"}, "tamblor create: missing TABLE (see tamblor create --help)");
+    expectUsage({"create", t}, "tamblor create: at least one --column is needed (see tamblor create --help)");
+    expectUsage({"create", t, "--column", "Name"},
+                "tamblor create: invalid column 'Name' (expected NAME:LETTER[:SIZE][:autoinc]) (see tamblor create --help)");
+    expectUsage({"create", t, "--column", "Name:C"},
+                "tamblor create: column 'Name' of type C needs a size (1 to 255) (see tamblor create --help)");
+    expectUsage({"create", t, "--column", "Name:C:256"},
+                "tamblor create: invalid size in column 'Name:C:256' (1 to 255) (see tamblor create --help)");
+    expectUsage({"create", t, "--column", "Name:X"},
+                "tamblor create: unknown type letter 'X' in column 'Name:X' (see tamblor create --help)");
+    expectUsage({"create", t, "--column", "Amount:E:autoinc"},
+                "tamblor create: column 'Amount': only I, L, V and W columns can be autoinc (see tamblor create --help)");
+    expectUsage({"create", t, "--column", "Name:C:10", "--index", "Name+Nme"},
+                "tamblor create: index 'Name+Nme' names an unknown column 'Nme' (see tamblor create --help)");
+    expectUsage({"create", t, "--column=A:L", "--locale", "cs", "--locale", "de"},
+                "tamblor create: option '--locale' given twice (see tamblor create --help)");
+    expectUsage({"import", t}, "tamblor import: missing CSVFILE (see tamblor import --help)");
+    expectUsage({"import", t, "x.csv", "--separator", "::"},
+                "tamblor import: invalid separator '::' (one ASCII character other than '\"', or 'tab') (see tamblor import --help)");
+    expectUsage({"info"}, "tamblor info: missing TABLE (see tamblor info --help)");
+    expectUsage({"info", t, t}, "tamblor info: too many arguments (see tamblor info --help)");
+    expectUsage({"sample", P("s"), "--records", "-5"},
+                "tamblor sample: invalid value '-5' for --records (0 to 100000000) (see tamblor sample --help)");
+    EXPECT_FALSE(fs::exists(t));  // nothing was created by a refused command line
+}
+
+TEST_F(ToolTest, FailuresExitWithOneAndNameTheFile) {
+    const std::string missing = P("missing.dat");
+    Result r = Run({"info", missing});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err.rfind("tamblor: ", 0), 0u);
+    EXPECT_NE(r.Err.find(missing), std::string::npos) << r.Err;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+
+    // A file that is not a table.
+    const std::string text = P("notes.dat");
+    WriteFile(text, "just some text\n");
+    r = Run({"info", text});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find(text), std::string::npos) << r.Err;
+
+    // create refuses an existing file and leaves it alone.
+    r = Run({"create", text, "--column", "A:L"});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find(text), std::string::npos) << r.Err;
+    EXPECT_EQ(ReadFile(text), "just some text\n");
+
+    const std::string t = P("t.dat");
+    CreateLedger(t);
+    r = Run({"import", t, P("nothere.csv")});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor: " + P("nothere.csv") + ": cannot open: No such file or directory\n");
+}
+
+TEST_F(ToolTest, CreateImportInfoRoundTrip) {
+    const std::string t = P("ledger.dat");
+    CreateLedger(t);
+    Result r = Run({"info", t});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "table: " + t +
+                         "\nlocale: cs\ncolumns: 8\n"
+                         "  Id\tL\t4\tautoinc\n  Name\tC\t20\n  Amount\tE\t8\n  Day\tD\t4\n  At\tT\t4\n  Paid\tB\t1\n"
+                         "  Memo\tM\t0\n  Posted\tZ\t4\n"
+                         "indexes: 1\n  Name\nrecords: 0\n");
+
+    // Header in another order and letter case; Id and Posted left out;
+    // quoted separators, quotes and line breaks; empty fields are null.
+    const std::string csv = P("in.csv");
+    WriteFile(csv,
+              "MEMO,name,amount,Day,at,PAID\r\n"
+              "\"two\nlines\",\"Novák, Jan\",12.5,2024-01-01,12:30,true\r\n"
+              "\"say \"\"hi\"\"\",Žluťoučký kůň,-3,1899-12-30,23:59:59,0\r\n"
+              ",,,,,\r\n");
+    r = Run({"import", t, csv});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "imported 3 records into " + t + "\n");
+    EXPECT_EQ(r.Err, "");  // no progress line when stderr is not a terminal
+
+    r = Run({"info", t});
+    EXPECT_NE(r.Out.find("\nrecords: 3\n"), std::string::npos) << r.Out;
+    const std::vector<std::string> rows = StoredRows(t, 7);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], "1|'Novák, Jan'|12.5|45292|45000000|1|'two\nlines'");
+    EXPECT_EQ(rows[1], "2|'Žluťoučký kůň'|-3.0|0|86399000|0|'say \"hi\"'");
+    EXPECT_EQ(rows[2], "3|NULL|NULL|NULL|NULL|NULL|NULL");
+
+    // A second import appends; --no-header takes every column in order (the
+    // Z column's value is ignored: the engine writes it), tab separator.
+    const std::string tsv = P("in.tsv");
+    WriteFile(tsv, "\tTab Name\t1\t2000-02-29\t00:00\tFALSE\t\tignored\n");
+    r = Run({"import", t, tsv, "--no-header", "--separator", "tab"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::vector<std::string> more = StoredRows(t, 6);
+    ASSERT_EQ(more.size(), 4u);
+    EXPECT_EQ(more[3], "4|'Tab Name'|1.0|36585|0|0");
+
+    const std::string semi = P("in.txt");
+    WriteFile(semi, "Name;Amount\n\"a;b\";7\n");
+    r = Run({"import", t, semi, "--separator=;"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(StoredRows(t, 3).back(), "5|'a;b'|7.0");
+}
+
+TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
+    const std::string t = P("ledger.dat");
+    CreateLedger(t);
+    const std::string csv = P("in.csv");
+    const auto importFails = [&](const std::string& content, const std::string& message) {
+        WriteFile(csv, content);
+        const Result r = Run({"import", t, csv});
+        EXPECT_EQ(r.Code, 1) << content;
+        EXPECT_EQ(r.Err.rfind("tamblor: " + csv + ": " + message, 0), 0u) << r.Err;
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+        EXPECT_TRUE(StoredRows(t, 1).empty()) << content;
+    };
+    // Good rows before the bad one are not kept.
+    std::string many = "Name,Amount\n";
+    for (int i = 0; i < 500; ++i) many += "n" + std::to_string(i) + "," + std::to_string(i) + "\n";
+    importFails(many + "bad,12x\n", "line 502, column 'Amount': ");
+    importFails("Name,Day\nx,2024-02-30\n", "line 2, column 'Day': ");
+    importFails("Name,At\nx,25:00\n", "line 2, column 'At': ");
+    importFails("Name,Paid\nx,yes\n", "line 2, column 'Paid': ");
+    importFails("Name\n\"much too long for twenty bytes\"\n", "line 2: ");
+    importFails("Name\n\"Žluťoučký kůň úpěl\"\n", "line 2: ");  // 18 letters, 28 bytes
+    importFails("Name,Nme\nx,y\n", "line 1: unknown column 'Nme' in the header");
+    importFails("Name,NAME\nx,y\n", "line 1: column 'NAME' named twice in the header");
+    importFails("Name,Amount\nx,1\ny\n", "line 3: 1 fields where 2 are expected");
+    importFails("Name,Memo\nx,\"open\nnever closed\n", "line 2: quoted field not closed");
+    importFails("Name\n\"two\nlines\"\nbad\"quote\n", "line 4: quote inside an unquoted field");
+    importFails("Name\nab\xC3\n", "line 2, column 'Name': not valid UTF-8");
+    importFails("", "the file is empty (a header line is expected)");
+    // The error message stays on one line even for a value with a line break.
+    importFails("Name,Day\nx,\"2024\n01\"\n", "line 2, column 'Day': ");
+}
+
+}  // namespace
