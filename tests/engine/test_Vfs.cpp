@@ -1,0 +1,294 @@
+// The page store on disk: the offset VFS and file layout, injected I/O
+// failures, short writes and corruption, a process killed in the middle of posts, and
+// changes made by another process.
+#include "engine/StorageIo.h"
+#include "engine/Table.h"
+#include "engine/Vfs.h"
+
+#include "EngineTestUtil.h"
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <set>
+
+using namespace engine;
+using enginetest::Col;
+using enginetest::Ix;
+using enginetest::TempDir;
+
+namespace {
+
+TableSchema Schema() {
+    TableSchema s;
+    s.Columns = {Col("Name", 'C', 40), Col("Amount", 'L')};
+    s.Indexes = {Ix({0})};
+    return s;
+}
+
+std::int64_t Add(Table& t, const std::string& name, std::int64_t amount) {
+    t.AddRecord();
+    t.SetValue(0, ClientValue::Text(name));
+    t.SetValue(1, ClientValue::Int(amount));
+    return t.Post();
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path, std::size_t n, std::size_t offset = 0) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::vector<std::uint8_t> b(n);
+    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(n));
+    b.resize(static_cast<std::size_t>(in.gcount()));
+    return b;
+}
+
+// Fails writes to files of one kind once `after` of them went through;
+// a short write stores the first half of the buffer before failing.
+class FailingIo : public StorageIo {
+public:
+    FileKind Kind = FileKind::Wal;
+    int After = 0;
+    bool ShortWrite = false;
+    int Writes = 0;
+    int Write(StorageFile& f, const void* b, int n, std::int64_t off) override {
+        if (f.Kind == Kind && Writes++ >= After) {
+            if (ShortWrite) StorageIo::Write(f, b, n / 2, off);
+            return SQLITE_IOERR_WRITE;
+        }
+        return StorageIo::Write(f, b, n, off);
+    }
+};
+
+// Installs an I/O object for the scope.
+struct IoScope {
+    explicit IoScope(StorageIo* io) { SetStorageIo(io); }
+    ~IoScope() { SetStorageIo(nullptr); }
+};
+
+// Runs child(in, out) in a forked process; returns its pid and the parent's
+// pipe ends (write to the child, read from the child).
+struct Child {
+    pid_t Pid = -1;
+    int ToChild = -1;
+    int FromChild = -1;
+};
+Child Fork(const std::function<int(int in, int out)>& child) {
+    int down[2], up[2];
+    if (::pipe(down) != 0 || ::pipe(up) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(down[1]);
+        ::close(up[0]);
+        int rc = 1;
+        try {
+            rc = child(down[0], up[1]);
+        } catch (...) {
+            rc = 3;
+        }
+        ::_exit(rc);
+    }
+    ::close(down[0]);
+    ::close(up[1]);
+    return Child{pid, down[1], up[0]};
+}
+
+bool Signal(int fd) {
+    const char c = 'x';
+    return ::write(fd, &c, 1) == 1;
+}
+bool Await(int fd) {
+    char c;
+    return ::read(fd, &c, 1) == 1;
+}
+int Finish(const Child& c) {
+    ::close(c.ToChild);
+    ::close(c.FromChild);
+    int status = 0;
+    ::waitpid(c.Pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(EngineVfs, PageStoreStartsAtOffset65536AndCatalogStaysIntact) {
+    TempDir dir;
+    const std::string path = dir.File("layout.dat");
+    CreateTable(path, Schema());
+    const std::vector<std::uint8_t> catalog = ReadBytes(path, 65536);
+    {
+        Table t;
+        t.Open(path);
+        for (int i = 0; i < 200; ++i) Add(t, "name " + std::to_string(i), i);
+        // The write-ahead log and its index sit beside the table file.
+        struct stat st {};
+        EXPECT_EQ(::stat((path + "-wal").c_str(), &st), 0);
+        EXPECT_EQ(::stat((path + "-shm").c_str(), &st), 0);
+    }
+    // The last close folded the log into the page store and removed it.
+    struct stat st {};
+    EXPECT_NE(::stat((path + "-wal").c_str(), &st), 0);
+    EXPECT_EQ(ReadBytes(path, 65536), catalog);
+    const std::vector<std::uint8_t> header = ReadBytes(path, 16, 65536);
+    EXPECT_EQ(std::string(header.begin(), header.end()), std::string("SQLite format 3\0", 16));
+    EXPECT_EQ(catalog[0], 1);
+    EXPECT_EQ(std::string(catalog.begin() + 1, catalog.begin() + 5), "BFT1");
+}
+
+TEST(EngineVfs, FailedWriteLeavesTableAsBefore) {
+    TempDir dir;
+    const std::string path = dir.File("fail.dat");
+    CreateTable(path, Schema());
+    for (bool shortWrite : {false, true}) {
+        Table t;
+        t.Open(path);
+        const std::int64_t before = t.CountRecords();
+        Add(t, "kept", 1);
+        FailingIo io;
+        io.ShortWrite = shortWrite;
+        {
+            IoScope scope(&io);
+            t.AddRecord();
+            t.SetValue(0, ClientValue::Text("lost"));
+            EXPECT_ENGINE_ERROR(t.Post(), "I/O error on table file '" + path + "' while writing (disk I/O error)");
+        }
+        EXPECT_TRUE(t.Editing());  // the record can be posted again
+        EXPECT_EQ(t.CountRecords(), before + 1);
+        t.Close();
+        t.Open(path);
+        EXPECT_EQ(t.CountRecords(), before + 1);
+        t.SetIndex("Name");
+        EXPECT_NE(t.Seek({ClientValue::Text("lost")}), 7);
+        // The same table takes posts again.
+        Add(t, "after", 2);
+        EXPECT_EQ(t.CountRecords(), before + 2);
+    }
+}
+
+TEST(EngineVfs, CorruptedPageStoreGivesClearError) {
+    TempDir dir;
+    const std::string path = dir.File("corrupt.dat");
+    CreateTable(path, Schema());
+    {
+        Table t;
+        t.Open(path);
+        for (int i = 0; i < 50; ++i) Add(t, std::string(30, 'a' + i % 26), i);
+    }
+    // Overwrite the page store's header.
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const char junk[100] = "this is no page store at all";
+    ASSERT_EQ(::pwrite(fd, junk, sizeof junk, 65536), static_cast<ssize_t>(sizeof junk));
+    ::close(fd);
+    Table t;
+    EXPECT_ENGINE_ERROR(t.Open(path), "Table file '" + path + "' is damaged (file is not a database)");
+    EXPECT_FALSE(t.IsOpen());
+}
+
+TEST(EngineVfs, KilledWriterLosesNoCompletedPost) {
+    TempDir dir;
+    const std::string path = dir.File("crash.dat");
+    CreateTable(path, Schema());
+    Child c = Fork([&](int, int out) {
+        Table t;
+        t.Open(path);
+        for (std::int64_t i = 1; i < 1000000; ++i) {
+            const std::int64_t r = Add(t, "rec" + std::to_string(i), i);
+            if (::write(out, &r, sizeof r) != sizeof r) return 2;
+        }
+        return 0;
+    });
+    std::set<std::int64_t> done;
+    std::int64_t r;
+    while (done.size() < 300 && ::read(c.FromChild, &r, sizeof r) == sizeof r) done.insert(r);
+    ::kill(c.Pid, SIGKILL);
+    while (::read(c.FromChild, &r, sizeof r) == sizeof r) done.insert(r);
+    Finish(c);
+    ASSERT_GE(done.size(), 300u);
+
+    Table t;
+    t.Open(path);
+    const std::int64_t count = t.CountRecords();
+    EXPECT_GE(count, static_cast<std::int64_t>(done.size()));
+    EXPECT_LE(count, static_cast<std::int64_t>(done.size()) + 1);
+    for (std::int64_t recno : done) {
+        ASSERT_TRUE(t.MoveToRecord(recno)) << recno;
+        EXPECT_EQ(t.GetValue(1).i, recno);
+        EXPECT_EQ(t.GetValue(0).s, "rec" + std::to_string(recno));
+    }
+    // The record count kept in the page store matches the records.
+    std::int64_t walked = 0;
+    for (t.MoveFirst(); !t.Eof(); t.MoveNext()) ++walked;
+    EXPECT_EQ(walked, count);
+    t.Close();
+    // And the page store is consistent.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, RegisterPageStoreVfs()), SQLITE_OK);
+    Collator coll("");
+    RegisterMoneyKey(db, &coll);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}
+
+TEST(EngineVfs, AnotherProcessPostIsSeenByTheNextPositioning) {
+    TempDir dir;
+    const std::string path = dir.File("shared.dat");
+    CreateTable(path, Schema());
+    {
+        Table t;
+        t.Open(path);
+        for (int i = 1; i <= 3; ++i) Add(t, "n" + std::to_string(i), i);
+    }
+    // The child is forked before this process opens the table again, so it
+    // inherits no page-store state.
+    Child c = Fork([&](int in, int out) {
+        if (!Await(in)) return 2;
+        Table t;
+        t.Open(path);
+        Add(t, "n4", 4);
+        if (!t.MoveToRecord(2)) return 4;
+        t.Delete();
+        t.Close();
+        if (!Signal(out) || !Await(in)) return 2;
+        t.Open(path);
+        if (!t.MoveToRecord(3)) return 5;
+        t.EditRecord();
+        t.SetValue(1, ClientValue::Int(333));
+        t.Post();
+        t.Close();
+        return Signal(out) ? 0 : 2;
+    });
+    Table t;
+    t.Open(path);
+    t.MoveLast();
+    EXPECT_EQ(t.RecordNumber(), 3);
+    EXPECT_EQ(t.CountRecords(), 3);
+    ASSERT_TRUE(Signal(c.ToChild));
+    ASSERT_TRUE(Await(c.FromChild));
+    t.MoveNext();
+    EXPECT_EQ(t.RecordNumber(), 4);
+    EXPECT_EQ(t.CountRecords(), 3);  // 4 added, 2 deleted
+    t.MovePrior();
+    t.MovePrior();
+    EXPECT_EQ(t.RecordNumber(), 1);  // 2 is gone
+    ASSERT_TRUE(Signal(c.ToChild));
+    ASSERT_TRUE(Await(c.FromChild));
+    ASSERT_TRUE(t.MoveToRecord(3));
+    EXPECT_EQ(t.GetValue(1).i, 333);
+    // A filter count is recomputed after the other process's change, too.
+    t.SetVisibility("Amount > 100", 0, std::nullopt, std::nullopt);
+    EXPECT_EQ(t.CountRecords(), 1);
+    EXPECT_EQ(Finish(c), 0);
+}
