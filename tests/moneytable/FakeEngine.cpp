@@ -89,6 +89,11 @@ FakeRecord* FakeTableData::Find(std::int32_t recNo) {
 int FakeTableData::ColumnIndex(const std::string& name) const {
     for (std::size_t i = 0; i < Columns.size(); ++i)
         if (Upper(Columns[i].Name) == Upper(name)) return static_cast<int>(i);
+    // As the engine does: a name of 10 characters also names the first
+    // column whose name starts with it.
+    if (name.size() == 10)
+        for (std::size_t i = 0; i < Columns.size(); ++i)
+            if (Upper(Columns[i].Name.substr(0, 10)) == Upper(name)) return static_cast<int>(i);
     return -1;
 }
 
