@@ -355,42 +355,58 @@ private:
     }
 
     // -- grammar --------------------------------------------------------------
+    // A chain a OR b OR c ... (or AND) becomes a balanced tree of
+    // parenthesised pairs, so that SQLite's expression depth grows with the
+    // logarithm of the chain's length, not with the length.
+    static Fragment Balanced(std::vector<Fragment>& parts, std::size_t from, std::size_t to, const char* op) {
+        if (to - from == 1) return std::move(parts[from]);
+        const std::size_t mid = from + (to - from) / 2;
+        Fragment left = Balanced(parts, from, mid, op);
+        Fragment right = Balanced(parts, mid, to, op);
+        Fragment f;
+        f.Sql.reserve(left.Sql.size() + right.Sql.size() + 8);
+        f.Sql = "(";
+        f.Append(left);
+        f.Sql += op;
+        f.Append(right);
+        f.Sql += ")";
+        return f;
+    }
+
     Fragment Disjunction() {
-        Fragment left = Conjunction();
+        std::vector<Fragment> parts;
+        parts.push_back(Conjunction());
         while (IsKeyword("OR")) {
             Next();
-            Fragment right = Conjunction();
-            Fragment f;
-            f.Sql = "(";
-            f.Append(left);
-            f.Sql += " OR ";
-            f.Append(right);
-            f.Sql += ")";
-            left = std::move(f);
+            parts.push_back(Conjunction());
         }
-        return left;
+        return Balanced(parts, 0, parts.size(), " OR ");
     }
 
     Fragment Conjunction() {
-        Fragment left = Negation();
+        std::vector<Fragment> parts;
+        parts.push_back(Negation());
         while (IsKeyword("AND")) {
             Next();
-            Fragment right = Negation();
-            Fragment f;
-            f.Sql = "(";
-            f.Append(left);
-            f.Sql += " AND ";
-            f.Append(right);
-            f.Sql += ")";
-            left = std::move(f);
+            parts.push_back(Negation());
         }
-        return left;
+        return Balanced(parts, 0, parts.size(), " AND ");
+    }
+
+    // Nesting (parentheses and NOT) is limited, so that no expression can
+    // exhaust the stack or SQLite's expression depth.
+    static constexpr int MaxNesting = 100;
+    void Enter() {
+        if (++FDepth > MaxNesting)
+            Fail(FTok.Pos, "expression nested too deeply (more than " + std::to_string(MaxNesting) + " levels)");
     }
 
     Fragment Negation() {
         if (IsKeyword("NOT")) {
+            Enter();
             Next();
             Fragment inner = Negation();
+            --FDepth;
             Fragment f;
             f.Sql = "(NOT ";
             f.Append(inner);
@@ -433,11 +449,13 @@ private:
         o.Pos = FTok.Pos;
         switch (FTok.Kind) {
             case Tok::LParen: {
+                Enter();
                 Next();
                 o.Src = Operand::Group;
                 o.Sql = Disjunction();
                 if (FTok.Kind != Tok::RParen) Fail(FTok.Pos, "')' expected");
                 Next();
+                --FDepth;
                 return o;
             }
             case Tok::String:
@@ -663,6 +681,7 @@ private:
     int FFlags;
     std::size_t FPos = 0;
     Token FTok;
+    int FDepth = 0;
 };
 
 }  // namespace

@@ -269,6 +269,25 @@ TEST_F(FilterTest, SyntaxErrorsGiveCharacterPositions) {
     EXPECT_EQ(ErrorOf("Name = 'Ž' §"), "Filter expression error at position 12: unexpected character '§'");
 }
 
+TEST_F(FilterTest, LongAndDeepExpressions) {
+    // 3000 alternatives compile to a balanced tree that SQLite accepts
+    // (its expression depth limit is 1000).
+    std::string many = "Count = 5";
+    for (int i = 0; i < 3000; ++i) many += " OR Count = " + std::to_string(1000 + i);
+    EXPECT_EQ(Match(many), V({7}));
+    std::string all = "Count >= 0";
+    for (int i = 0; i < 3000; ++i) all += " AND Count < " + std::to_string(10 + i);
+    EXPECT_EQ(Match(all), V({1, 2, 5, 7, 8, 9, 10, 11, 12, 13, 14}));
+    // 100 levels of nesting are allowed; deeper nesting is refused, not a crash.
+    EXPECT_EQ(Match(std::string(100, '(') + "Count = 5" + std::string(100, ')')), V({7}));
+    EXPECT_EQ(ErrorOf(std::string(100000, '(') + "Count = 5"),
+              "Filter expression error at position 101: expression nested too deeply (more than 100 levels)");
+    std::string nots;
+    for (int i = 0; i < 101; ++i) nots += "NOT ";
+    EXPECT_EQ(ErrorOf(nots + "Cleared"),
+              "Filter expression error at position 401: expression nested too deeply (more than 100 levels)");
+}
+
 TEST_F(FilterTest, UserTextNeverBecomesSql) {
     // The doubled quote is part of the literal: the whole text is one value.
     EXPECT_EQ(Match("Name = 'x'' OR 1=1 --'"), V({11}));
