@@ -378,6 +378,25 @@ std::string moCZLowerCase(const std::string& S);
 
 namespace moneytable {
 
+// The key box of the browser (also the range texts of its filter command and
+// of `tamblor export`): Table must be in dsSetKey. Sets KeyFieldCount to the
+// master field count, then fills the index fields after the master fields
+// from Text, values separated by '|', through AsString, counting each in
+// KeyFieldCount; values beyond the last index field are ignored, an empty
+// Text fills the first free field with "". Field errors propagate; the
+// caller ends the key state (Post) in every case.
+void FillKeyFields(TMoneyTable* Table, const std::string& Text);
+
+// Writes the header dump of the table file TableFileName (the name as given,
+// extension included) through Write: the lines that DumpHeader appends, CR LF
+// ended, including the two empty lines at the end. Raises EFOpenError
+// "Cannot open file %s" when the file cannot be opened for reading.
+void WriteHeaderDump(const std::string& TableFileName, const std::function<void(std::string_view)>& Write);
+
+}  // namespace moneytable
+
+namespace moneytable {
+
 // The application's handler of an exception that must not propagate (for
 // example from a change notification inside a destructor): shows or records
 // it. Called inside a catch block, with the object that caught it.
