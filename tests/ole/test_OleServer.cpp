@@ -1,25 +1,65 @@
-// TOleServer and the engine's server wrappers: connection kinds,
-// DefaultInterface, ConnectTo and Disconnect.
+// TOleServer: server data set once, creation by connection kind, automatic
+// connection on Loaded, and the failures of the COM run time. The wrapper
+// here is a minimal descendant; the engine's wrappers are tested with the
+// component package.
 #include <gtest/gtest.h>
 
-#include "moneytable/Vennick_TLB.h"
 #include "rtl/Rtl.h"
 #include "rtl/ole/OleServer.h"
 
 namespace {
 
+constexpr CLSID CLSID_TestServer{0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x01}};
+
 int gLive = 0;
 
-class Server : public rtl::ComObject<IBFRelation> {
+class Server : public rtl::ComObject<IDispatch> {
 public:
     Server() { ++gLive; }
     ~Server() override { --gLive; }
 };
 
 IUnknown* NewServer() {
-    IUnknown* u = static_cast<IBFRelation*>(new Server);
+    IUnknown* u = static_cast<IDispatch*>(new Server);
     u->AddRef();
     return u;
+}
+
+// Holds the server's IUnknown while connected.
+class TTestServer : public TOleServer {
+public:
+    using TOleServer::TOleServer;
+    ~TTestServer() override { Disconnect(); }
+    void Connect() override {
+        if (!FServer) FServer = GetServer();
+    }
+    void Disconnect() override { FServer.reset(); }
+    IUnknown* Held() const { return FServer.get(); }
+    // Another GetServer, whatever is held.
+    rtl::ComPtr<IUnknown> Server() { return GetServer(); }
+    int InitCount = 0;
+
+protected:
+    void InitServerData() override {
+        ++InitCount;
+        ServerData()->ClassID = CLSID_TestServer;
+        ServerData()->IntfIID = IDispatch::Iid;
+    }
+
+private:
+    rtl::ComPtr<IUnknown> FServer;
+};
+
+template <class E, class F>
+void ExpectRaise(F&& Body, const std::string& Msg) {
+    try {
+        Body();
+        ADD_FAILURE() << "no exception, expected: " << Msg;
+    } catch (const E& Ex) {
+        EXPECT_EQ(Ex.Message(), Msg);
+    } catch (const std::exception& Ex) {
+        ADD_FAILURE() << "wrong exception class: " << Ex.what();
+    }
 }
 
 class OleServerTest : public ::testing::Test {
@@ -27,89 +67,73 @@ protected:
     void SetUp() override {
         gLive = 0;
         CoInitialize();
-        rtl::RegisterClassObject(CLASS_BFRelation, "Test.Relation", NewServer);
-        rtl::RegisterClassObject(CLASS_BFFilter, "Test.Filter", NewServer);
+        rtl::RegisterClassObject(CLSID_TestServer, "Test.Server", NewServer);
     }
     void TearDown() override {
-        rtl::UnregisterClassObject(CLASS_BFRelation);
-        rtl::UnregisterClassObject(CLASS_BFFilter);
+        rtl::UnregisterClassObject(CLSID_TestServer);
         CoUninitialize();
         EXPECT_EQ(gLive, 0) << "a server object leaked";
     }
 };
 
-TEST_F(OleServerTest, DefaultInterfaceConnectsOnceAndKeepsTheInterface) {
-    TBFRelation relation(nullptr);
-    IDispatch* first = relation.DefaultInterface();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(gLive, 1);
-    EXPECT_EQ(relation.DefaultInterface(), first);
-    EXPECT_EQ(gLive, 1);
-    relation.Disconnect();
-    EXPECT_EQ(gLive, 0);
-    relation.Disconnect();  // unconnected: nothing happens
-    EXPECT_EQ(gLive, 0);
-}
-
-TEST_F(OleServerTest, ConnectToReleasesTheOldInterface) {
-    TBFFilter filter(nullptr);
-    filter.Connect();
-    EXPECT_EQ(gLive, 1);
-    auto other = rtl::CreateComObject<IBFRelation>(CLASS_BFRelation);
+TEST_F(OleServerTest, ServerDataIsSetOnceAndNewInstancesAreCreated) {
+    TTestServer server(nullptr);
+    EXPECT_EQ(server.InitCount, 0);
+    EXPECT_EQ(server.ConnectKind(), ckRunningOrNew);
+    auto first = server.Server();
+    auto second = server.Server();
+    EXPECT_EQ(server.InitCount, 1);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first.get(), second.get()) << "no running instance is ever shared";
     EXPECT_EQ(gLive, 2);
-    filter.ConnectTo(other.get());
-    EXPECT_EQ(gLive, 1);  // the first server went with its last reference
-    EXPECT_EQ(filter.DefaultInterface(), static_cast<IDispatch*>(other.get()));
-    other.reset();
-    EXPECT_EQ(gLive, 1);  // the wrapper still holds it
+    server.SetConnectKind(ckNewInstance);
+    EXPECT_TRUE(server.Server());
+    EXPECT_EQ(server.InitCount, 1);
 }
 
-TEST_F(OleServerTest, WithoutServerDefaultInterfaceAsserts) {
-    TBFFilter filter(nullptr);
-    filter.SetConnectKind(ckAttachToInterface);
-    try {
-        filter.DefaultInterface();
-        FAIL() << "no exception";
-    } catch (const EAssertionFailed& e) {
-        EXPECT_EQ(e.Message(),
-                  "DefaultInterface is NULL. Component is not connected to Server. You must call 'Connect' or "
-                  "'ConnectTo' before this operation");
-    }
-}
-
-TEST_F(OleServerTest, UnregisteredServerFailsThroughTheRunTime) {
-    rtl::UnregisterClassObject(CLASS_BFFilter);
-    TBFFilter filter(nullptr);
-    try {
-        filter.Connect();
-        FAIL() << "no exception";
-    } catch (const EOleSysError& e) {
-        EXPECT_EQ(e.Message(), "Class not registered");
-    }
-}
-
-TEST_F(OleServerTest, ConnectKindsAndAutoConnect) {
-    TBFRelation relation(nullptr);
-    relation.SetConnectKind(ckRunningInstance);
-    try {
-        relation.Connect();
-        FAIL() << "no exception";
-    } catch (const EOleSysError& e) {
-        EXPECT_EQ(e.Message(), "Operation unavailable");
-    }
-    relation.SetConnectKind(ckRemote);
-    relation.SetRemoteMachineName("elsewhere");
-    EXPECT_THROW(relation.Connect(), EOleSysError);
-    relation.SetRemoteMachineName("localhost");
-    relation.SetAutoConnect(true);
-    relation.Loaded();
+TEST_F(OleServerTest, ConnectKinds) {
+    TTestServer server(nullptr);
+    server.SetConnectKind(ckRunningInstance);
+    ExpectRaise<EOleSysError>([&] { server.Connect(); }, "Operation unavailable");
+    server.SetConnectKind(ckAttachToInterface);
+    server.Connect();
+    EXPECT_EQ(server.Held(), nullptr);
+    EXPECT_EQ(gLive, 0);
+    server.SetConnectKind(ckRemote);
+    server.SetRemoteMachineName("elsewhere");
+    ExpectRaise<EOleSysError>([&] { server.Connect(); },
+                              "Cannot create the object on machine 'elsewhere': remote activation is not available");
+    server.SetRemoteMachineName("localhost");
+    server.Connect();
+    EXPECT_NE(server.Held(), nullptr);
     EXPECT_EQ(gLive, 1);
 }
 
-TEST_F(OleServerTest, OwnerFreesTheWrapperAndItsConnection) {
+TEST_F(OleServerTest, AutoConnectConnectsWhenLoaded) {
+    TTestServer server(nullptr);
+    server.Loaded();
+    EXPECT_EQ(server.Held(), nullptr);
+    server.SetAutoConnect(true);
+    EXPECT_TRUE(server.AutoConnect());
+    server.Loaded();
+    EXPECT_NE(server.Held(), nullptr);
+    EXPECT_EQ(gLive, 1);
+}
+
+TEST_F(OleServerTest, FailuresOfTheRunTime) {
+    TTestServer server(nullptr);
+    rtl::UnregisterClassObject(CLSID_TestServer);
+    ExpectRaise<EOleSysError>([&] { server.Connect(); }, "Class not registered");
+    rtl::RegisterClassObject(CLSID_TestServer, "Test.Server", NewServer);
+    CoUninitialize();
+    ExpectRaise<EOleSysError>([&] { server.Connect(); }, "CoInitialize has not been called");
+    CoInitialize();
+}
+
+TEST_F(OleServerTest, OwnerFreesTheServerAndItsConnection) {
     auto* owner = new TComponent(nullptr);
-    auto* filter = new TBFFilter(owner);
-    filter->Connect();
+    auto* server = new TTestServer(owner);
+    server->Connect();
     EXPECT_EQ(gLive, 1);
     delete owner;
     EXPECT_EQ(gLive, 0);
