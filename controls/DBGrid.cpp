@@ -867,11 +867,8 @@ void TDBGrid::mouseMoveEvent(QMouseEvent* Event) {
 }
 
 void TDBGrid::mouseReleaseEvent(QMouseEvent* Event) {
-    if (FResizing >= 0 && Event->button() == Qt::LeftButton) {
-        FResizing = -1;
-        return;
-    }
-    QAbstractScrollArea::mouseReleaseEvent(Event);
+    if (FResizing >= 0 && Event->button() == Qt::LeftButton) FResizing = -1;
+    Event->accept();
 }
 
 void TDBGrid::mouseDoubleClickEvent(QMouseEvent* Event) {

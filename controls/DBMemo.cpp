@@ -73,9 +73,14 @@ void TDBMemo::SetAutoDisplay(bool Value) {
 }
 
 void TDBMemo::ShowText(const std::string& Text) {
-    FLoading = true;
     FCrLf = Text.find("\r\n") != std::string::npos;
-    setPlainText(QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())));
+    QString Shown = QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
+    Shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    // The same text again (the record re-read when editing starts) keeps the
+    // caret and the selection where the user has them.
+    if (Shown == toPlainText()) return;
+    FLoading = true;
+    setPlainText(Shown);
     FLoading = false;
 }
 

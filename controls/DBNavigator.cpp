@@ -168,6 +168,7 @@ void TDBNavigator::SetVisibleButtons(TButtonSet Value) {
     for (int I = 0; I < 10; ++I)
         FButtons[static_cast<std::size_t>(I)]->setVisible(Value.Contains(static_cast<TNavigateBtn>(I)));
     if (width() < MinimumWidth()) resize(MinimumWidth(), height());
+    // A hidden bar gets its resize event only when shown: lay out now.
     LayoutButtons();
     updateGeometry();
 }
@@ -186,6 +187,7 @@ int TDBNavigator::MinimumWidth() const {
 
 void TDBNavigator::SetWidth(int Value) {
     resize(std::max(Value, MinimumWidth()), height());
+    LayoutButtons();
 }
 
 QSize TDBNavigator::sizeHint() const {
