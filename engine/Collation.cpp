@@ -56,6 +56,9 @@ std::u16string Utf8ToUtf16(std::string_view s) {
     std::u16string out;
     out.reserve(s.size());
     std::size_t i = 0;
+    // ASCII runs need no decoding.
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+    out.assign(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(i));
     while (i < s.size()) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         char32_t cp;

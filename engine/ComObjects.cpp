@@ -16,6 +16,7 @@
 #include "moneytable/Vennick_TLB.h"
 
 #include <cmath>
+#include <unordered_map>
 #include <limits>
 
 namespace engine {
@@ -114,7 +115,19 @@ public:
             c = column.ToInt();
             if (c < 0 || c >= static_cast<int>(FTable.Schema().Columns.size())) c = -1;
         } else if (column.VType() == VT_BSTR) {
+            // Records are read column by column by name: remember the names.
+            // Readers ask for the columns in the same order record after
+            // record: try the entry after the last hit first.
+            const std::size_t n = FColumnCache.size();
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t i = (FCacheHint + k) % n;
+                if (FColumnCache[i].first == column) {
+                    FCacheHint = i + 1;
+                    return FColumnCache[i].second;
+                }
+            }
             c = FTable.FindColumn(Utf16ToUtf8(column.ToWide()));
+            if (c >= 0 && n < 512) FColumnCache.emplace_back(column, c);
         }
         if (c < 0)
             throw EngineError("Table '" + FTable.Path() + "' has no column " +
@@ -142,6 +155,7 @@ public:
             if (FTable.IsOpen()) throw EngineError("Table '" + FTable.Path() + "' is already open", stAlreadyOpen);
             WideString path = Path.IsEmpty() || Path.IsNull() ? FTablePath : Path.ToWide();
             if (path.empty()) throw EngineError("No table file name was given");
+            FColumnCache.clear();
             FTable.Open(Utf16ToUtf8(path));
             return 0;
         });
@@ -149,6 +163,7 @@ public:
     HRESULT CloseTable() override {
         return Guard(nullptr, [&] {
             FTable.Close();
+            FColumnCache.clear();
             FFilter.reset();
             return 0;
         });
@@ -446,6 +461,8 @@ private:
     Table FTable;
     WideString FTablePath;
     std::int32_t FLastStatus = 0;
+    mutable std::vector<std::pair<OleVariant, int>> FColumnCache;  // name -> column of the open table
+    mutable std::size_t FCacheHint = 0;
     rtl::ComPtr<IBFFilter> FFilter;
 };
 

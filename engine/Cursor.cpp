@@ -1,6 +1,9 @@
 #include "engine/Cursor.h"
 
 #include "engine/Catalog.h"
+#include "engine/Vfs.h"
+
+#include <cstring>
 
 #include <algorithm>
 
@@ -49,6 +52,14 @@ void Cursor::Invalidate() {
 }
 
 void Cursor::Sync() {
+    // Fast path: the WAL index header has not changed since the last check,
+    // so no connection has committed since.
+    std::uint8_t stamp[ChangeStampSize];
+    if (!FTableFile) FTableFile = TableFileOf(FStore.Db());
+    const bool have = ReadChangeStamp(FTableFile, stamp);
+    if (have && FHaveStamp && std::memcmp(stamp, FStamp, ChangeStampSize) == 0) return;
+    if (have) std::memcpy(FStamp, stamp, ChangeStampSize);
+    FHaveStamp = have;
     const std::int64_t v = FStore.DataVersion();
     if (v != FDataVersion) {
         if (FDataVersion != -1) Invalidate();
@@ -265,14 +276,27 @@ std::vector<Row> Cursor::Fetch(const Bound& lo, const Bound& hi, bool forward, s
         for (const Value& v : FVis.WhereParams) q.Bind(p++, v);
         q.Bind(p, static_cast<std::int64_t>(limit - rows.size()));
         while (q.Step()) {
-            Row r;
+            Row r = TakeRow();
             r.RecNo = q.Int(0);
-            r.Values.reserve(ncol);
-            for (std::size_t c = 0; c < ncol; ++c) r.Values.push_back(q.Column(static_cast<int>(c + 1)));
+            r.Values.resize(ncol);
+            for (std::size_t c = 0; c < ncol; ++c) q.ColumnInto(static_cast<int>(c + 1), r.Values[c]);
             rows.push_back(std::move(r));
         }
     }
     return rows;
+}
+
+Row Cursor::TakeRow() {
+    if (FPool.empty()) return Row{};
+    Row r = std::move(FPool.back());
+    FPool.pop_back();
+    return r;
+}
+
+void Cursor::Recycle(std::vector<Row>& rows, std::size_t keep) {
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (i != keep && FPool.size() < kMaxBatch + 1) FPool.push_back(std::move(rows[i]));
+    rows.clear();
 }
 
 std::size_t Cursor::BatchSize(bool forward) {
@@ -353,7 +377,7 @@ bool Cursor::Next() {
         return false;
     }
     Row cur = std::move(FWin[FPos]);
-    FWin.clear();
+    Recycle(FWin, FPos);
     FWin.reserve(rows.size() + 1);
     FWin.push_back(std::move(cur));
     for (Row& r : rows) FWin.push_back(std::move(r));
@@ -380,7 +404,7 @@ bool Cursor::Prior() {
         return false;
     }
     Row cur = std::move(FWin[FPos]);
-    FWin.clear();
+    Recycle(FWin, FPos);
     FWin.reserve(rows.size() + 1);
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) FWin.push_back(std::move(*it));
     FWin.push_back(std::move(cur));

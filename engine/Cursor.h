@@ -39,6 +39,8 @@
 #include <string>
 #include <vector>
 
+struct sqlite3_file;
+
 namespace engine {
 
 // One record: its number and the values of every column.
@@ -153,7 +155,12 @@ private:
     std::vector<int> FKeyColumns;
     Visibility FVis;
 
+    // Rows that left the window, kept to be refilled (their buffers reused).
+    Row TakeRow();
+    void Recycle(std::vector<Row>& rows, std::size_t keep);
+
     std::vector<Row> FWin;  // consecutive visible rows in order; FWin[FPos] is current
+    std::vector<Row> FPool; // spare rows, at most one batch
     std::size_t FPos = 0;
     bool FHasCurrent = false;
     bool FEof = true;
@@ -161,6 +168,9 @@ private:
     int FRun = 0;           // consecutive fetches in one direction
     bool FRunForward = true;
     std::int64_t FDataVersion = -1;
+    std::uint8_t FStamp[48] = {};
+    bool FHaveStamp = false;
+    sqlite3_file* FTableFile = nullptr;  // the page store's file, for the change stamp
     std::optional<std::int64_t> FCount;
 };
 

@@ -113,6 +113,26 @@ Value Query::Column(int i) const {
     }
 }
 
+void Query::ColumnInto(int i, Value& v) const {
+    switch (sqlite3_column_type(FStmt, i)) {
+    case SQLITE_NULL: v.kind = Value::Kind::Null; break;
+    case SQLITE_INTEGER:
+        v.kind = Value::Kind::Int;
+        v.i = sqlite3_column_int64(FStmt, i);
+        break;
+    case SQLITE_FLOAT:
+        v.kind = Value::Kind::Real;
+        v.r = sqlite3_column_double(FStmt, i);
+        break;
+    default: {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, i));
+        const int n = sqlite3_column_bytes(FStmt, i);
+        v.kind = Value::Kind::Text;
+        v.s.assign(p ? p : "", static_cast<std::size_t>(n));
+    }
+    }
+}
+
 std::int64_t Query::Int(int i) const { return sqlite3_column_int64(FStmt, i); }
 bool Query::IsNull(int i) const { return sqlite3_column_type(FStmt, i) == SQLITE_NULL; }
 

@@ -48,6 +48,8 @@ public:
     // failures when allowConstraint is set).
     int Run(bool allowConstraint = false);
     Value Column(int i) const;
+    // Stores column i into v, reusing v's text buffer.
+    void ColumnInto(int i, Value& v) const;
     std::int64_t Int(int i) const;
     bool IsNull(int i) const;
 

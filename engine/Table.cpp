@@ -361,7 +361,7 @@ void Table::ApplyVisibility() {
 
 // ---------------------------------------------------------------- editing
 
-Value Table::GetValue(int col) const {
+const Value& Table::GetValue(int col) const {
     CheckOpen();
     CheckColumn(col);
     if (FState != State::Browse) return FBuffer[static_cast<std::size_t>(col)];

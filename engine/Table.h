@@ -109,7 +109,7 @@ public:
     // ---- values and editing
     // The value of column col of the record being added/edited, else of the
     // current record. -10 (EngineError) without a record or for a bad column.
-    Value GetValue(int col) const;
+    const Value& GetValue(int col) const;
     void AddRecord();
     void EditRecord();
     void SetValue(int col, const ClientValue& v);

@@ -43,6 +43,7 @@ struct ShimFile {
     sqlite3_file Base;        // pMethods = our methods
     StorageFile* File;        // path, kind, the unix file
     std::int64_t Offset;      // PageStoreOffset for the table file, 0 otherwise
+    void volatile* Shm0;      // region 0 of the shared-memory WAL index, once mapped
 };
 
 sqlite3_file* OsFile(sqlite3_file* f) {
@@ -128,7 +129,9 @@ int ShimDeviceCharacteristics(sqlite3_file* f) {
 }
 int ShimShmMap(sqlite3_file* f, int region, int size, int extend, void volatile** out) {
     sqlite3_file* os = OsFile(f);
-    return os->pMethods->xShmMap(os, region, size, extend, out);
+    const int rc = os->pMethods->xShmMap(os, region, size, extend, out);
+    if (rc == SQLITE_OK && region == 0 && *out) Shim(f)->Shm0 = *out;
+    return rc;
 }
 int ShimShmLock(sqlite3_file* f, int offset, int n, int flags) {
     sqlite3_file* os = OsFile(f);
@@ -140,6 +143,7 @@ void ShimShmBarrier(sqlite3_file* f) {
 }
 int ShimShmUnmap(sqlite3_file* f, int deleteFlag) {
     sqlite3_file* os = OsFile(f);
+    Shim(f)->Shm0 = nullptr;
     return os->pMethods->xShmUnmap(os, deleteFlag);
 }
 int ShimFetch(sqlite3_file*, sqlite3_int64, int, void** out) {
@@ -176,6 +180,7 @@ int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
     std::memset(os, 0, static_cast<size_t>(gBase->szOsFile));
     p->File = new (std::nothrow) StorageFile;
     p->Offset = (flags & SQLITE_OPEN_MAIN_DB) ? PageStoreOffset : 0;
+    p->Shm0 = nullptr;
     // Our methods are installed even when the open fails, so that SQLite
     // calls ShimClose, which frees what we allocated and closes the unix file
     // only when the unix VFS installed its methods.
@@ -220,6 +225,8 @@ void SetStorageIo(StorageIo* io) { gIo.store(io, std::memory_order_release); }
 const char* RegisterPageStoreVfs() {
     static std::once_flag once;
     std::call_once(once, [] {
+        // No global memory statistics: they take a mutex on every allocation.
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
         sqlite3_initialize();
         gBase = sqlite3_vfs_find("unix");
         if (!gBase) gBase = sqlite3_vfs_find(nullptr);
@@ -269,6 +276,29 @@ std::int64_t ReadTableFileBytes(sqlite3* db, const std::string& path, void* buff
     if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ)
         throw EngineError("I/O error on table file '" + path + "' while reading its catalog");
     return n;
+}
+
+}  // namespace engine
+
+namespace engine {
+
+sqlite3_file* TableFileOf(sqlite3* db) {
+    sqlite3_file* f = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f || f->pMethods != &kMethods)
+        return nullptr;
+    return f;
+}
+
+bool ReadChangeStamp(sqlite3_file* f, std::uint8_t (&stamp)[ChangeStampSize]) {
+    if (!f || f->pMethods != &kMethods) return false;
+    void volatile* shm = Shim(f)->Shm0;
+    if (!shm) return false;
+    // The first copy of the WAL-index header: its change counter, frame
+    // count, page count and salts change with every commit of any process.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    const volatile std::uint8_t* p = static_cast<const volatile std::uint8_t*>(shm);
+    for (int i = 0; i < ChangeStampSize; ++i) stamp[i] = p[i];
+    return true;
 }
 
 }  // namespace engine

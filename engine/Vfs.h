@@ -27,6 +27,7 @@ const char* RegisterPageStoreVfs();
 }  // namespace engine
 
 struct sqlite3;
+struct sqlite3_file;
 
 namespace engine {
 
@@ -37,5 +38,16 @@ namespace engine {
 // file's physical size; throws EngineError naming the file on an I/O error.
 std::int64_t ReadTableFileBytes(sqlite3* db, const std::string& path, void* buffer, std::int64_t amount,
                                 std::int64_t offset, std::int64_t* fileSize);
+
+// A cheap test for commits of other connections: copies the header of the
+// shared-memory WAL index (shared by every process that has the table open;
+// SQLite's documented WAL-index format, whose first 48 bytes change with
+// every commit). False when the index is not mapped yet (then ask SQLite:
+// PRAGMA data_version). A torn copy can only make the stamp differ, which
+// makes the caller re-read: never a missed change.
+// tableFile: TableFileOf(db), valid while the connection is open.
+constexpr int ChangeStampSize = 48;
+bool ReadChangeStamp(sqlite3_file* tableFile, std::uint8_t (&stamp)[ChangeStampSize]);
+sqlite3_file* TableFileOf(sqlite3* db);
 
 }  // namespace engine
