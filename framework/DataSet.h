@@ -59,6 +59,11 @@
 // detaches the data sources while the hooks are still those of the
 // descendant. ~TDataSet does the same only for what needs no hook.
 //
+// Overloads: GetFieldData and SetFieldData have several overloads; a
+// descendant that overrides the hook (field, buffer) should add
+// "using TDataSet::GetFieldData;" (and SetFieldData) so that the others stay
+// visible through the descendant's type.
+//
 // Threads: single-threaded. Every operation, hook and notification runs on
 // the calling thread; the dataset must be used by one thread.
 #pragma once

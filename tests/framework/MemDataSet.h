@@ -521,8 +521,14 @@ private:
             default: return nullptr;
         }
     }
-    std::string*& MemoSlot(TRecordBuffer Buffer, int Column) const {
-        return *reinterpret_cast<std::string**>(Buffer + SlotOffset(Column));
+    // Memo slots are unaligned: read and write the pointer bytewise.
+    std::string* GetMemo(TRecordBuffer Buffer, int Column) const {
+        std::string* Text;
+        std::memcpy(&Text, Buffer + SlotOffset(Column), sizeof Text);
+        return Text;
+    }
+    void SetMemo(TRecordBuffer Buffer, int Column, std::string* Text) const {
+        std::memcpy(Buffer + SlotOffset(Column), &Text, sizeof Text);
     }
     void FreeMemos(TRecordBuffer Buffer) {
         if (Buffer == nullptr) return;
@@ -608,7 +614,7 @@ public:
         FBuffer = DataSet->ActiveRecBuf();
         if (FBuffer == nullptr || Field->FieldNo() < 1) return;
         if (Mode != bmWrite) {
-            std::string* Text = DataSet->MemoSlot(FBuffer, Field->FieldNo() - 1);
+            std::string* Text = DataSet->GetMemo(FBuffer, Field->FieldNo() - 1);
             if (Text != nullptr && !Text->empty()) {
                 WriteString(*Text);
                 SetPosition(0);
@@ -619,9 +625,10 @@ public:
         if (FMode == bmRead || FBuffer == nullptr || FField->FieldNo() < 1) return;
         if (FMode == bmWrite) SetSize(Position());
         const int Column = FField->FieldNo() - 1;
-        std::string*& Slot = FDataSet->MemoSlot(FBuffer, Column);
-        delete Slot;
-        Slot = new std::string(static_cast<const char*>(Memory()), static_cast<std::size_t>(Size()));
+        delete FDataSet->GetMemo(FBuffer, Column);
+        FDataSet->SetMemo(FBuffer, Column, nullptr);
+        FDataSet->SetMemo(FBuffer, Column,
+                          new std::string(static_cast<const char*>(Memory()), static_cast<std::size_t>(Size())));
         if (Size() > 0) FBuffer[FDataSet->NullOffset() + Column / 8] |= static_cast<std::uint8_t>(1u << (Column % 8));
         else FBuffer[FDataSet->NullOffset() + Column / 8] &= static_cast<std::uint8_t>(~(1u << (Column % 8)));
         if (auto* Blob = dynamic_cast<TBlobField*>(FField)) Blob->SetModified(true);
