@@ -1,0 +1,555 @@
+#include "browser/MainForm.h"
+
+#include "browser/CmdLine.h"
+#include "moneytable/Export.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+
+std::string StartTableName;
+bool StartReadOnly = false;
+
+namespace browser {
+
+void ReadStartParameters() {
+    StartReadOnly = FindSwitch("RO", {});
+    StartTableName.clear();
+    // The name keeps its letter case: file names are case-sensitive here.
+    GetSwitchValue("", {}, StartTableName);
+}
+
+std::string DumpFileName() {
+    const char* Dir = std::getenv("TMPDIR");
+    std::string Path = (Dir != nullptr && *Dir != '\0') ? Dir : "/tmp";
+    if (Path.back() != '/') Path += '/';
+    return Path + "DUMP.TXT";
+}
+
+std::intptr_t Tag(const QObject* Item) {
+    if (Item == nullptr) return 0;
+    const QVariant V = Item->property("Tag");
+    return V.isValid() ? static_cast<std::intptr_t>(V.toLongLong()) : 0;
+}
+
+}  // namespace browser
+
+namespace {
+
+QString Q(const std::string& S) {
+    return QString::fromStdString(S);
+}
+
+// A menu caption that shows the text as it is ('&' is not an accelerator).
+QString LiteralCaption(const std::string& Text) {
+    return Q(Text).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
+// ---------------------------------------------------------------------------
+
+TTamblorBrowserForm::TTamblorBrowserForm(browser::TDialogs* Dialogs, QWidget* Parent) : QWidget(Parent) {
+    if (Dialogs == nullptr) {
+        FOwnDialogs = std::make_unique<browser::TQtDialogs>();
+        Dialogs = FOwnDialogs.get();
+    }
+    FDialogs = Dialogs;
+    StartProcess = [](const QString& Program, const QStringList& Arguments) {
+        return QProcess::startDetached(Program, Arguments);
+    };
+
+    // The controls' boxes and the table's exception handler go through this
+    // window's dialogs while it exists.
+    FOldErrorHandler = controls::SetErrorHandler([this](const std::string& M) { FDialogs->ShowError(M, this); });
+    FOldConfirmHandler = controls::SetConfirmHandler([this](const std::string& M) { return FDialogs->Confirm(M, this); });
+    FOldTableHandler = moneytable::SetApplicationExceptionHandler([this](TObject*, std::exception_ptr E) {
+        try {
+            std::rethrow_exception(E);
+        } catch (...) {
+            ShowException();
+        }
+    });
+
+    FComponents = std::make_unique<TComponent>(nullptr);
+    Table = new TMoneyTable(FComponents.get());
+    Table->SetName("Table");
+    Table->SetExclusive(false);
+    DataSource1 = new TDataSource(FComponents.get());
+    DataSource1->SetName("DataSource1");
+    DataSource1->SetDataSet(Table);
+
+    BuildComponents();
+    BuildMenu();
+
+    Table->BeforeOpen = [this](TDataSet* D) { TableBeforeOpen(D); };
+    Table->AfterOpen = [this](TDataSet* D) { TableAfterOpen(D); };
+    Table->AfterClose = [this](TDataSet* D) { TableAfterClose(D); };
+    DataSource1->OnDataChange = [this](TObject* Sender, TField* Field) { DataSource1DataChange(Sender, Field); };
+    DBGrid->OnColEnter = [this] { DBGridColEnter(); };
+    FindDialog.OnFind = [this] { Guard([this] { FindDialogFind(); }); };
+    connect(IndexComboBox, &QComboBox::activated, this, [this] { Guard([this] { IndexComboBoxChange(); }); });
+
+    qApp->installEventFilter(this);
+    FormCreate();
+}
+
+TTamblorBrowserForm::~TTamblorBrowserForm() {
+    qApp->removeEventFilter(this);
+    FDialogs->CloseFind();
+    // The controls let go of the data source before the table goes.
+    DBGrid->OnColEnter = nullptr;
+    DBGrid->SetDataSource(nullptr);
+    DBNavigator1->SetDataSource(nullptr);
+    DBMemo1->SetDataSource(nullptr);
+    Table->BeforeOpen = nullptr;
+    Table->AfterOpen = nullptr;
+    Table->AfterClose = nullptr;
+    DataSource1->OnDataChange = nullptr;
+    FComponents.reset();
+    moneytable::SetApplicationExceptionHandler(FOldTableHandler);
+    controls::SetConfirmHandler(FOldConfirmHandler);
+    controls::SetErrorHandler(FOldErrorHandler);
+}
+
+int TTamblorBrowserForm::Scale(int DesignPixels) const {
+    // The layout was designed at 120 pixels per inch.
+    return qRound(DesignPixels * logicalDpiY() / 120.0);
+}
+
+void TTamblorBrowserForm::BuildComponents() {
+    setWindowTitle(QStringLiteral("Tallowmere"));
+    QFont Font(QStringLiteral("MS Sans Serif"));
+    Font.setStyleHint(QFont::SansSerif);
+    Font.setPixelSize(Scale(14));
+    setFont(Font);
+    QPalette Pal = palette();
+    Pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(Pal);
+    resize(Scale(678), Scale(386));
+    setWindowState(Qt::WindowMaximized);
+
+    auto* Layout = new QVBoxLayout(this);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    Layout->setSpacing(0);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setLineWidth(1);
+    Panel1->setFixedHeight(Scale(47));
+
+    RecNo = new QLineEdit(Panel1);
+    RecNo->setObjectName(QStringLiteral("RecNo"));
+    RecNo->setGeometry(Scale(10), Scale(10), Scale(139), Scale(24));
+    RecNo->setEnabled(false);
+    QPalette Parent = RecNo->palette();
+    for (QPalette::ColorGroup G : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        Parent.setColor(G, QPalette::Base, Panel1->palette().color(G, QPalette::Window));
+    RecNo->setPalette(Parent);
+    RecNo->setContextMenuPolicy(Qt::NoContextMenu);
+
+    Edit1 = new QLineEdit(Panel1);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(Scale(158), Scale(10), Scale(198), Scale(24));
+    Edit1->setContextMenuPolicy(Qt::NoContextMenu);
+
+    IndexComboBox = new QComboBox(Panel1);
+    IndexComboBox->setObjectName(QStringLiteral("IndexComboBox"));
+    IndexComboBox->setEditable(false);
+    IndexComboBox->setGeometry(Scale(364), Scale(10), Scale(179), Scale(24));
+    IndexComboBox->setContextMenuPolicy(Qt::NoContextMenu);
+
+    DBNavigator1 = new controls::TDBNavigator(Panel1);
+    DBNavigator1->setObjectName(QStringLiteral("DBNavigator1"));
+    DBNavigator1->setGeometry(Scale(554), Scale(12), Scale(240), Scale(22));
+    DBNavigator1->SetDataSource(DataSource1);
+
+    Panel2 = new QFrame(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel2->setLineWidth(1);
+    auto* Inner = new QVBoxLayout(Panel2);
+    Inner->setContentsMargins(1, 1, 1, 1);
+    Inner->setSpacing(0);
+
+    Splitter1 = new QSplitter(Qt::Vertical, Panel2);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(std::max(3, Scale(4)));
+    Splitter1->setChildrenCollapsible(false);
+    Inner->addWidget(Splitter1);
+
+    DBGrid = new controls::TDBGrid(Splitter1);
+    DBGrid->setObjectName(QStringLiteral("DBGrid"));
+    DBGrid->SetOptions(controls::DefaultGridOptions);
+    DBGrid->SetDataSource(DataSource1);
+
+    DBMemo1 = new controls::TDBMemo(Splitter1);
+    DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
+    DBMemo1->SetAutoDisplay(false);
+    DBMemo1->SetDataSource(DataSource1);
+    DBMemo1->setContextMenuPolicy(Qt::NoContextMenu);
+    DBMemo1->hide();
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+
+    // Panel2 before Panel1: the grid comes first in the tab order.
+    Layout->addWidget(Panel1);
+    Layout->addWidget(Panel2, 1);
+    QWidget::setTabOrder(DBGrid, DBMemo1);
+    QWidget::setTabOrder(DBMemo1, Edit1);
+    QWidget::setTabOrder(Edit1, IndexComboBox);
+    QWidget::setTabOrder(IndexComboBox, DBNavigator1);
+}
+
+QAction* TTamblorBrowserForm::AddItem(const char* Caption, const QKeySequence& Shortcut, std::intptr_t ItemTag,
+                                      void (TTamblorBrowserForm::*Handler)(QObject*)) {
+    auto* Item = new QAction(QString::fromUtf8(Caption), this);
+    Item->setShortcut(Shortcut);
+    Item->setShortcutContext(Qt::WindowShortcut);
+    Item->setProperty("Tag", static_cast<qlonglong>(ItemTag));
+    PopupMenu1->addAction(Item);
+    addAction(Item);  // the shortcut works throughout the window
+    connect(Item, &QAction::triggered, this, [this, Item, Handler] { Guard([&] { (this->*Handler)(Item); }); });
+    return Item;
+}
+
+void TTamblorBrowserForm::BuildMenu() {
+    using F = TTamblorBrowserForm;
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    Newtable1 = AddItem("New table...", QKeySequence(Qt::CTRL | Qt::Key_N), 1, &F::Opentable1Click);
+    Opentable1 = AddItem("Open table..", QKeySequence(Qt::CTRL | Qt::Key_O), 0, &F::Opentable1Click);
+    N4 = PopupMenu1->addSeparator();
+    Search1 = AddItem("Search...", QKeySequence(Qt::CTRL | Qt::Key_S), 0, &F::Search2Click);
+    Search1->setEnabled(false);
+    ExportTABdelimited1 = AddItem("Export TAB delimited...", QKeySequence(), 1, &F::ExporttoCSV1Click);
+    ExporttoCSV1 = AddItem("Export to CSV..", QKeySequence(), 2, &F::ExporttoCSV1Click);
+    N1 = PopupMenu1->addSeparator();
+    Memoonoff1 = AddItem("Memo on/off", QKeySequence(Qt::CTRL | Qt::Key_M), 0, &F::Memoonoff1Click);
+    Countfield1 = AddItem("Count field", QKeySequence(), 0, &F::Countfield1Click);
+    Fillfieldinrecords1 = AddItem("Fill field in records", QKeySequence(), 0, &F::Fillfieldinrecords1Click);
+    FieldsSubMenu = new QMenu(QStringLiteral("Fields"), this);
+    FieldsSubMenu->setObjectName(QStringLiteral("FieldsSubMenu"));
+    FieldsSubMenu->menuAction()->setProperty("Tag", 0);
+    PopupMenu1->addMenu(FieldsSubMenu);
+    FieldsSubMenu->menuAction()->setEnabled(false);
+    const std::string DumpCaption = "Dump header to " + browser::DumpFileName();
+    Dumpheader1 = AddItem(DumpCaption.c_str(), QKeySequence(Qt::CTRL | Qt::Key_D), 0, &F::Dumpheader1Click);
+    N2 = PopupMenu1->addSeparator();
+    Filter = AddItem("Filter active", QKeySequence(Qt::CTRL | Qt::Key_F), 0, &F::FilterClick);
+    Filter->setCheckable(true);
+    Filter->setChecked(false);
+    Rangestart1 = AddItem("Range start", QKeySequence(), 0, &F::Rangestart1Click);
+    Rangeend1 = AddItem("Range end", QKeySequence(), 0, &F::Rangeend1Click);
+    FilterString1 = AddItem("Set filter", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F), 0, &F::FilterString1Click);
+    N3 = PopupMenu1->addSeparator();
+    About1 = AddItem("About...", QKeySequence(), 0, &F::About1Click);
+}
+
+// ---------------------------------------------------------------------------
+// Error handling
+// ---------------------------------------------------------------------------
+
+bool TTamblorBrowserForm::Guard(const std::function<void()>& Handler) {
+    try {
+        Handler();
+        return true;
+    } catch (...) {
+        ShowException();
+        return false;
+    }
+}
+
+void TTamblorBrowserForm::ShowException() noexcept {
+    try {
+        try {
+            throw;
+        } catch (const EAbort&) {
+            // Silent.
+        } catch (const std::exception& E) {
+            FDialogs->ShowError(E.what(), this);
+        } catch (...) {
+            FDialogs->ShowError("Unknown error", this);
+        }
+    } catch (...) {
+        // A failing error box must not take the program down.
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Keys, shortcuts and the pop-up menu
+// ---------------------------------------------------------------------------
+
+bool TTamblorBrowserForm::IsMenuShortcut(const QKeySequence& Key) const {
+    for (QAction* Item : actions())
+        if (Item->isEnabled() && !Item->shortcut().isEmpty() && Item->shortcut() == Key) return true;
+    return false;
+}
+
+bool TTamblorBrowserForm::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Event->type() != QEvent::KeyPress && Event->type() != QEvent::ShortcutOverride)
+        return QWidget::eventFilter(Watched, Event);
+    auto* Widget = qobject_cast<QWidget*>(Watched);
+    if (Widget == nullptr || Widget->window() != this) return QWidget::eventFilter(Watched, Event);
+    auto* Key = static_cast<QKeyEvent*>(Event);
+    if (Event->type() == QEvent::ShortcutOverride) {
+        // The menu's shortcuts come before what the focused control would do
+        // with the key (a line edit claims Ctrl+D, for example).
+        return IsMenuShortcut(QKeySequence(Key->keyCombination()));
+    }
+    // Key preview: the window sees the key once, at its first receiver (the
+    // focused control), before that control does.
+    QWidget* First = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : this;
+    if (Widget != First) return false;
+    int Code = Key->key();
+    const Qt::KeyboardModifiers Shift = Key->modifiers();
+    Guard([&] { FormKeyDown(Code, Shift); });
+    if (Code == 0) return true;
+    if (Widget == Edit1) {
+        if (Guard([&] { Edit1KeyDown(Code, Shift); }) && Code == 0) return true;
+    }
+    return false;
+}
+
+void TTamblorBrowserForm::contextMenuEvent(QContextMenuEvent* Event) {
+    PopupMenu1->popup(Event->globalPos());
+    Event->accept();
+}
+
+void TTamblorBrowserForm::showEvent(QShowEvent* Event) {
+    QWidget::showEvent(Event);
+    if (!FFocusSet) {
+        FFocusSet = true;
+        DBGrid->setFocus();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Handlers of the window and the table
+// ---------------------------------------------------------------------------
+
+void TTamblorBrowserForm::FormCreate() {
+    Table->SetFileName(StartTableName);
+    Table->SetReadOnly(StartReadOnly);
+    if (!Table->FileName().empty()) OpenDialog.FileName = Table->FileName();
+    if (Table->ReadOnly()) OpenDialog.ReadOnlyChecked = true;
+    if (!StartTableName.empty()) Guard([this] { Table->Open(); });
+}
+
+void TTamblorBrowserForm::Opentable1Click(QObject* Sender) {
+    if (!FDialogs->ExecuteOpen(OpenDialog, this)) return;
+    StartTableName = OpenDialog.FileName;
+    const bool ReadOnly = OpenDialog.ReadOnlyChecked;
+    if ((browser::Tag(Sender) & 1) != 0) {
+        // "New table...": a second copy of the program opens the file; this
+        // window and its table stay as they are. A failed start is not
+        // reported.
+        QStringList Arguments{Q(StartTableName)};
+        if (ReadOnly) Arguments << QStringLiteral("-RO");
+        if (StartProcess) StartProcess(QCoreApplication::applicationFilePath(), Arguments);
+        return;
+    }
+    Table->Close();
+    Table->SetFileName(StartTableName);
+    Table->SetIndexFieldNames("");
+    Table->SetReadOnly(ReadOnly);
+    Table->Open();
+}
+
+void TTamblorBrowserForm::TableBeforeOpen(TDataSet*) {
+    setWindowTitle(Q(Format("Tallowmere [%s]", {Table->FileName()})));
+}
+
+void TTamblorBrowserForm::TableAfterOpen(TDataSet*) {
+    using namespace controls;
+    const TButtonSet EditButtons{nbEdit, nbPost, nbCancel};
+    TButtonSet Buttons = DBNavigator1->VisibleButtons();
+    Buttons = Table->ReadOnly() ? Buttons - EditButtons : Buttons + EditButtons;
+    DBNavigator1->SetVisibleButtons(Buttons);
+    DBNavigator1->SetWidth(10);
+
+    for (TField* F : Table->Fields()->List())
+        if (F->DisplayWidth() > 35) F->SetDisplayWidth(35);
+
+    FieldsSubMenu->clear();
+    for (TField* F : Table->Fields()->List()) {
+        auto* Item = new QAction(LiteralCaption(F->FieldName()), FieldsSubMenu);
+        Item->setCheckable(true);
+        Item->setChecked(F->Visible());
+        Item->setData(Q(F->FieldName()));
+        connect(Item, &QAction::triggered, this, [this, Item] { Guard([&] { FieldsSubMenuClick(Item); }); });
+        FieldsSubMenu->addAction(Item);
+    }
+
+    RefillIndexList();
+    TableAfterClose(Table);
+    DBGridColEnter();
+}
+
+void TTamblorBrowserForm::TableAfterClose(TDataSet*) {
+    const bool Active = Table->Active();
+    FieldsSubMenu->menuAction()->setEnabled(Active);
+    Search1->setEnabled(Active);
+    DBMemo1->SetDataField("");
+}
+
+void TTamblorBrowserForm::DataSource1DataChange(TObject*, TField*) {
+    if (!Table->Active()) RecNo->clear();
+}
+
+void TTamblorBrowserForm::DBGridColEnter() {
+    TField* F = DBGrid->SelectedField();
+    DBMemo1->SetDataField(F != nullptr ? F->FieldName() : std::string());
+}
+
+void TTamblorBrowserForm::Memoonoff1Click(QObject*) {
+    const bool Show = DBMemo1->isHidden();
+    DBMemo1->setVisible(Show);
+    // A hidden memo loads no text.
+    DBMemo1->SetAutoDisplay(Show);
+    if (Show) {
+        const int Height = Scale(137);
+        Splitter1->setSizes({std::max(0, Splitter1->height() - Height - Splitter1->handleWidth()), Height});
+    }
+}
+
+void TTamblorBrowserForm::FieldsSubMenuClick(QObject* Sender) {
+    auto* Item = qobject_cast<QAction*>(Sender);
+    if (Item == nullptr) return;
+    // The item's check mark was inverted by the click. The field is found by
+    // the name the item was built for, not by its caption: a caption's '&'
+    // is the menu's business, and a name holding '&' must still be found.
+    const bool Show = Item->isChecked();
+    try {
+        Table->FieldByName(Item->data().toString().toStdString())->SetVisible(Show);
+    } catch (...) {
+        Item->setChecked(!Show);  // the field did not change: neither does its mark
+        throw;
+    }
+}
+
+void TTamblorBrowserForm::FormKeyDown(int& Key, Qt::KeyboardModifiers Shift) {
+    if (Key == Qt::Key_Escape && (Shift & ~Qt::KeypadModifier) == Qt::NoModifier) FStop = true;
+}
+
+// ---------------------------------------------------------------------------
+// Index choice and key search box
+// ---------------------------------------------------------------------------
+
+void TTamblorBrowserForm::RefillIndexList() {
+    IndexComboBox->clear();
+    TStringList Names;
+    Table->GetIndexNames(&Names);
+    for (int I = 0; I < Names.Count(); ++I) IndexComboBox->addItem(Q(Names.Get(I)));
+    IndexComboBox->insertItem(0, QStringLiteral("<no index>"));
+    IndexComboBox->setCurrentIndex(0);
+}
+
+void TTamblorBrowserForm::IndexComboBoxChange() {
+    const QString Text = IndexComboBox->currentText();
+    if (Text.startsWith(QLatin1Char('<')))
+        Table->SetIndexFieldNames("");
+    else
+        Table->SetIndexFieldNames(Text.toStdString());
+}
+
+void TTamblorBrowserForm::Edit1KeyDown(int& Key, Qt::KeyboardModifiers Shift) {
+    if (Key != Qt::Key_Return && Key != Qt::Key_Enter) return;
+    if ((Shift & ~Qt::KeypadModifier) != Qt::NoModifier) return;
+    if (Edit1->text().isEmpty() || Table->IndexFieldNames().empty()) return;
+    Table->SetKey();
+    try {
+        FillKeyFields(Edit1->text().toStdString());
+    } catch (...) {
+        // The key state is left in every case.
+        Table->Post();
+        throw;
+    }
+    Table->Post();
+    Table->GotoNearest();
+    Key = 0;
+}
+
+void TTamblorBrowserForm::FillKeyFields(const std::string& Text) {
+    moneytable::FillKeyFields(Table, Text);
+}
+
+// ---------------------------------------------------------------------------
+// Export
+// ---------------------------------------------------------------------------
+
+void TTamblorBrowserForm::ExporttoCSV1Click(QObject* Sender) {
+    if (!FDialogs->ExecuteSave(SaveCSVDialog, this)) return;
+    const auto Format =
+        browser::Tag(Sender) == 1 ? moneytable::TExportFormat::Tab : moneytable::TExportFormat::Semicolon;
+    moneytable::ExportDataSetToFile(Table, SaveCSVDialog.FileName, Format);
+}
+
+// ---------------------------------------------------------------------------
+// Record commands
+// ---------------------------------------------------------------------------
+
+void TTamblorBrowserForm::SetBusy(bool Busy) {
+    DBGrid->setEnabled(!Busy);
+    DBMemo1->setEnabled(!Busy);
+}
+
+void TTamblorBrowserForm::NotYet(QObject* Sender) {
+    QString Caption = Search1->text();
+    if (auto* Item = qobject_cast<QAction*>(Sender)) Caption = Item->text();
+    throw Exception("\"" + Caption.toStdString() + "\" is not available yet");
+}
+
+void TTamblorBrowserForm::Search2Click(QObject* Sender) {
+    NotYet(Sender);
+}
+
+void TTamblorBrowserForm::FindDialogFind() {
+    NotYet(Search1);
+}
+
+void TTamblorBrowserForm::Countfield1Click(QObject* Sender) {
+    NotYet(Sender);
+}
+
+void TTamblorBrowserForm::Fillfieldinrecords1Click(QObject* Sender) {
+    NotYet(Sender);
+}
+
+void TTamblorBrowserForm::FilterString1Click(QObject* Sender) {
+    NotYet(Sender);
+}
+
+void TTamblorBrowserForm::FilterClick(QObject* Sender) {
+    Filter->setChecked(false);
+    NotYet(Sender);
+}
+
+void TTamblorBrowserForm::Rangestart1Click(QObject* Sender) {
+    NotYet(Sender);
+}
+
+void TTamblorBrowserForm::Rangeend1Click(QObject* Sender) {
+    NotYet(Sender);
+}
+
+void TTamblorBrowserForm::Dumpheader1Click(QObject* Sender) {
+    NotYet(Sender);
+}
+
+void TTamblorBrowserForm::About1Click(QObject* Sender) {
+    NotYet(Sender);
+}

@@ -1,0 +1,65 @@
+#include "browser/Screenshots.h"
+
+#include "browser/MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+
+namespace browser {
+
+namespace {
+
+QPixmap Picture(TTamblorBrowserForm& Form, QWidget* Popup) {
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        if (QScreen* Screen = Form.screen()) return Screen->grabWindow(0);
+    }
+    QPixmap Shot = Form.grab();
+    if (Popup != nullptr && Popup->isVisible()) {
+        QPainter P(&Shot);
+        P.drawPixmap(Form.mapFromGlobal(Popup->pos()), Popup->grab());
+    }
+    return Shot;
+}
+
+void Save(const QPixmap& Shot, const QString& Dir, const char* Name) {
+    const QString Path = QDir(Dir).filePath(QString::fromLatin1(Name));
+    if (!Shot.save(Path)) qWarning("could not write %s", qPrintable(Path));
+}
+
+}  // namespace
+
+void ScheduleScreenshots(TTamblorBrowserForm& Form, const QString& Dir) {
+    QDir().mkpath(Dir);
+    TTamblorBrowserForm* F = &Form;
+    QTimer::singleShot(800, F, [F, Dir] {
+        Save(Picture(*F, nullptr), Dir, "window.png");
+        // The memo pane on a memo column, a few records down.
+        if (F->Table->Active()) {
+            for (int I = 0; I < F->DBGrid->ColumnCount(); ++I)
+                if (F->DBGrid->ColumnField(I)->DataType() == ftMemo) {
+                    F->DBGrid->SetSelectedIndex(I);
+                    break;
+                }
+            F->Guard([F] { F->Table->MoveBy(3); });
+        }
+        F->Memoonoff1->trigger();
+        QTimer::singleShot(500, F, [F, Dir] {
+            Save(Picture(*F, nullptr), Dir, "memo.png");
+            F->Memoonoff1->trigger();
+            F->PopupMenu1->popup(F->mapToGlobal(F->rect().center() / 2));
+            if (F->FieldsSubMenu->menuAction()->isEnabled()) F->PopupMenu1->setActiveAction(F->FieldsSubMenu->menuAction());
+            QTimer::singleShot(700, F, [F, Dir] {
+                Save(Picture(*F, F->PopupMenu1), Dir, "menu.png");
+                F->PopupMenu1->hide();
+                QApplication::quit();
+            });
+        });
+    });
+}
+
+}  // namespace browser
