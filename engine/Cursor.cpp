@@ -11,6 +11,10 @@ namespace engine {
 
 namespace {
 constexpr std::size_t kMaxBatch = 256;
+// A positioning reads only the record it lands on: a seek is often the last
+// move before the client reads that one record. Moves from there fetch
+// batches that grow while the cursor keeps its direction.
+constexpr std::size_t kFirstBatch = 1;
 }
 
 Cursor::Cursor(PageStore& store, const TableSchema& schema, const Collator& collator)
@@ -155,27 +159,47 @@ bool Cursor::InRange(const std::vector<Value>& key) const {
 // When one key is a prefix of the other, the middle and one side vanish.
 
 void Cursor::AddASide(std::vector<Segment>& out, const std::vector<Value>& a, std::size_t downTo, bool plus) const {
-    if (!plus) out.push_back(Segment{a, std::nullopt, std::nullopt, false});
-    for (std::size_t i = a.size(); i-- > downTo;) {
+    const std::size_t n = a.size();
+    if (n == downTo) {
+        if (!plus) out.push_back(Segment{a, std::nullopt, std::nullopt, false, false, false});
+        return;
+    }
+    for (std::size_t i = n; i-- > downTo;) {
         Segment s;
         s.Fixed.assign(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(i));
-        s.Lo = a[i];
+        if (i == n - 1 && !plus) {
+            // "prefix A itself, then column i > A[i]" is one scan: column i >= A[i]
+            // (and >= null is every value).
+            if (!a[i].IsNull()) {
+                s.Lo = a[i];
+                s.LoIncl = true;
+            }
+        } else {
+            s.Lo = a[i];
+        }
         out.push_back(std::move(s));
     }
 }
 
 void Cursor::AddBSide(std::vector<Segment>& out, const std::vector<Value>& b, std::size_t from, bool plus) const {
-    for (std::size_t i = from; i < b.size(); ++i) {
+    const std::size_t n = b.size();
+    bool merged = false;
+    for (std::size_t i = from; i < n; ++i) {
         if (b[i].IsNull()) continue;  // nothing lies below null
         std::vector<Value> fixed(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(i));
         // Nulls sort first: they lie below any value.
-        if (i < FKeyColumns.size()) out.push_back(Segment{fixed, std::nullopt, std::nullopt, true});
+        if (i < FKeyColumns.size()) out.push_back(Segment{fixed, std::nullopt, std::nullopt, true, false, false});
         Segment s;
         s.Fixed = std::move(fixed);
         s.Hi = b[i];
+        if (i == n - 1 && plus) {
+            // "column i < B[i], then prefix B itself" is one scan: column i <= B[i].
+            s.HiIncl = true;
+            merged = true;
+        }
         out.push_back(std::move(s));
     }
-    if (plus) out.push_back(Segment{b, std::nullopt, std::nullopt, false});
+    if (plus && !merged) out.push_back(Segment{b, std::nullopt, std::nullopt, false, false, false});
 }
 
 std::vector<Cursor::Segment> Cursor::Decompose(const Bound& lo, const Bound& hi) const {
@@ -187,7 +211,7 @@ std::vector<Cursor::Segment> Cursor::Decompose(const Bound& lo, const Bound& hi)
     while (c < m && CompareKeyValue(c, a[c], b[c]) == 0) ++c;
     if (c == m) {
         if (a.size() == b.size()) {
-            if (!lo.PlusInf && hi.PlusInf) out.push_back(Segment{a, std::nullopt, std::nullopt, false});
+            if (!lo.PlusInf && hi.PlusInf) out.push_back(Segment{a, std::nullopt, std::nullopt, false, false, false});
         } else if (a.size() < b.size()) {
             if (!lo.PlusInf) AddBSide(out, b, a.size(), hi.PlusInf);
         } else {
@@ -235,12 +259,12 @@ std::string Cursor::SegmentWhere(const Segment& s, std::vector<Value>& params) c
             if (s.Lo->IsNull()) {
                 if (!s.Hi) add(KeyExpr(j) + " IS NOT NULL");  // `< ?` below excludes nulls as well
             } else {
-                add(KeyExpr(j) + ">?");
+                add(KeyExpr(j) + (s.LoIncl ? ">=?" : ">?"));
                 params.push_back(*s.Lo);
             }
         }
         if (s.Hi) {
-            add(KeyExpr(j) + "<?");
+            add(KeyExpr(j) + (s.HiIncl ? "<=?" : "<?"));
             params.push_back(*s.Hi);
         }
     }
@@ -330,7 +354,7 @@ bool Cursor::First() {
     Sync();
     FRun = 0;
     FRunForward = true;
-    std::vector<Row> rows = Fetch(LowerLimit(), UpperLimit(), true, 16);
+    std::vector<Row> rows = Fetch(LowerLimit(), UpperLimit(), true, kFirstBatch);
     if (rows.empty()) {
         Clear();
         return false;
@@ -346,7 +370,7 @@ bool Cursor::Last() {
     Sync();
     FRun = 0;
     FRunForward = false;
-    std::vector<Row> rows = Fetch(LowerLimit(), UpperLimit(), false, 16);
+    std::vector<Row> rows = Fetch(LowerLimit(), UpperLimit(), false, kFirstBatch);
     if (rows.empty()) {
         Clear();
         return false;
@@ -443,7 +467,7 @@ int Cursor::Seek(const std::vector<Value>& key) {
     if (CompareBounds(limit, lo) > 0) lo = limit;
     FRun = 0;
     FRunForward = true;
-    std::vector<Row> rows = Fetch(lo, UpperLimit(), true, 16);
+    std::vector<Row> rows = Fetch(lo, UpperLimit(), true, kFirstBatch);
     if (rows.empty()) return 0;
     const bool equal = CompareKeys(KeyOf(rows.front()), k.size(), k) == 0;
     FWin = std::move(rows);

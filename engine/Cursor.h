@@ -122,11 +122,14 @@ private:
         bool PlusInf = false;
     };
     // Records whose first Fixed.size() key columns equal Fixed, and, when
-    // present, whose next key column lies strictly between Lo and Hi.
+    // present, whose next key column lies between Lo and Hi (strictly,
+    // unless LoIncl/HiIncl).
     struct Segment {
         std::vector<Value> Fixed;
         std::optional<Value> Lo, Hi;
         bool NullOnly = false;  // the next key column IS NULL
+        bool LoIncl = false;
+        bool HiIncl = false;
     };
 
     std::size_t KeyCount() const { return FKeyColumns.size() + 1; }

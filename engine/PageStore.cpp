@@ -161,6 +161,9 @@ void PageStore::Open(const std::string& path, bool create) {
     try {
         Exec("PRAGMA synchronous=NORMAL");
         Exec("PRAGMA mmap_size=0");
+        // A fixed page cache: enough for the inner index pages of a large
+        // table, independent of the table's size.
+        Exec("PRAGMA cache_size=-8192");
         if (create) {
             // WAL is recorded in the page store's header: every later open
             // uses it.
