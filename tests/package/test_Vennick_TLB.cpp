@@ -130,26 +130,6 @@ TEST_F(ServerWrapperTest, WithoutServerDefaultInterfaceFails) {
     ExpectRaise<EAssertionFailed>([&] { Relation->DefaultInterface(); }, NotConnected);
 }
 
-TEST_F(ServerWrapperTest, RemoteConnectionOnlyToThisMachine) {
-    auto* Filter = Create<TBFFilter>("TBFFilter");
-    Filter->SetConnectKind(ckRemote);
-    Filter->SetRemoteMachineName("far-away-host");
-    ExpectRaise<EOleSysError>([&] { Filter->DefaultInterface(); },
-                              "Cannot create the object on machine 'far-away-host': remote activation is not "
-                              "available");
-    Filter->SetRemoteMachineName("localhost");
-    EXPECT_EQ(KindOf(Filter->DefaultInterface()), "filter");
-}
-
-TEST_F(ServerWrapperTest, AutoConnectConnectsWhenLoaded) {
-    auto* Relation = Create<TBFRelation>("TBFRelation");
-    Relation->Loaded();
-    EXPECT_EQ(TFakeServer::Live, 0);
-    Relation->SetAutoConnect(true);
-    Relation->Loaded();
-    EXPECT_EQ(TFakeServer::Live, 1);
-}
-
 TEST_F(ServerWrapperTest, TheOwnerFreesTheWrapperAndItsConnection) {
     Create<TBFFilter>("TBFFilter")->Connect();
     Create<TBFRelation>("TBFRelation")->Connect();
