@@ -44,6 +44,7 @@ void Cursor::SetVisibility(Visibility v) {
 }
 
 void Cursor::Invalidate() {
+    FCurrentStale = FHasCurrent;
     if (FHasCurrent) {
         Row cur = std::move(FWin[FPos]);
         FWin.clear();
@@ -363,6 +364,7 @@ bool Cursor::First() {
     FPos = 0;
     FHasCurrent = true;
     FEof = FBof = false;
+    FCurrentStale = false;
     return true;
 }
 
@@ -380,6 +382,7 @@ bool Cursor::Last() {
     FPos = FWin.size() - 1;
     FHasCurrent = true;
     FEof = FBof = false;
+    FCurrentStale = false;
     return true;
 }
 
@@ -389,6 +392,7 @@ bool Cursor::Next() {
     if (FPos + 1 < FWin.size()) {
         ++FPos;
         FEof = FBof = false;
+        FCurrentStale = false;
         return true;
     }
     Bound after{KeyOf(FWin[FPos]), true};
@@ -407,6 +411,7 @@ bool Cursor::Next() {
     for (Row& r : rows) FWin.push_back(std::move(r));
     FPos = 1;
     FEof = FBof = false;
+    FCurrentStale = false;
     return true;
 }
 
@@ -416,6 +421,7 @@ bool Cursor::Prior() {
     if (FPos > 0) {
         --FPos;
         FEof = FBof = false;
+        FCurrentStale = false;
         return true;
     }
     Bound before{KeyOf(FWin[FPos]), false};
@@ -434,17 +440,19 @@ bool Cursor::Prior() {
     FWin.push_back(std::move(cur));
     FPos = FWin.size() - 2;
     FEof = FBof = false;
+    FCurrentStale = false;
     return true;
 }
 
 bool Cursor::GoTo(std::int64_t recno) {
     Sync();
     // A record of the window is fresh (the window is dropped on any change).
-    if (FHasCurrent)
+    if (FHasCurrent && !FCurrentStale)
         for (std::size_t i = 0; i < FWin.size(); ++i)
             if (FWin[i].RecNo == recno) {
                 FPos = i;
                 FEof = FBof = false;
+                FCurrentStale = false;
                 return true;
             }
     Row row;
@@ -453,7 +461,9 @@ bool Cursor::GoTo(std::int64_t recno) {
     FWin.push_back(std::move(row));
     FPos = 0;
     FHasCurrent = true;
+    FCurrentStale = false;
     FEof = FBof = false;
+    FCurrentStale = false;
     FRun = 0;
     return true;
 }
@@ -474,6 +484,7 @@ int Cursor::Seek(const std::vector<Value>& key) {
     FPos = 0;
     FHasCurrent = true;
     FEof = FBof = false;
+    FCurrentStale = false;
     return equal ? 7 : 1;
 }
 
@@ -507,6 +518,7 @@ void Cursor::SetCurrent(Row row) {
     FPos = 0;
     FHasCurrent = true;
     FEof = FBof = false;
+    FCurrentStale = false;
     FCount.reset();
 }
 
@@ -520,6 +532,7 @@ bool Cursor::Refresh() {
     FWin.clear();
     FWin.push_back(std::move(row));
     FPos = 0;
+    FCurrentStale = false;
     return true;
 }
 

@@ -166,6 +166,7 @@ private:
     std::vector<Row> FPool; // spare rows, at most one batch
     std::size_t FPos = 0;
     bool FHasCurrent = false;
+    bool FCurrentStale = false;  // the current row was read before another connection's commit
     bool FEof = true;
     bool FBof = true;
     int FRun = 0;           // consecutive fetches in one direction

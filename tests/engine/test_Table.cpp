@@ -6,6 +6,10 @@
 
 #include <vector>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace engine;
 using enginetest::Col;
 using enginetest::Ix;
@@ -154,4 +158,145 @@ TEST(EngineTable, RecordNumbersAreNeverReused) {
     EXPECT_EQ(t.RecordNumber(), -1);
     EXPECT_TRUE(t.Eof() && t.Bof());
     EXPECT_EQ(t.CountRecords(), 0);
+}
+
+TEST(EngineTable, RecordAndTableLocksBetweenObjects) {
+    TempDir dir;
+    const std::string path = dir.File("locks.dat");
+    CreateTable(path, SimpleSchema());
+    Table a, b;
+    a.Open(path);
+    b.Open(path);
+    Add(a, "one", 1);
+    Add(a, "two", 2);
+    ASSERT_TRUE(a.MoveToRecord(1));
+    ASSERT_TRUE(b.MoveToRecord(1));
+    a.LockRecord();
+    // b can neither post an edit of nor delete the locked record.
+    b.EditRecord();
+    b.SetValue(1, ClientValue::Int(100));
+    EXPECT_ENGINE_ERROR(b.Post(), "Record is locked by another user");
+    EXPECT_ENGINE_ERROR(b.Delete(), "Record is locked by another user");
+    EXPECT_ENGINE_ERROR(b.LockRecord(), "Record is locked by another user");
+    // Other records are free.
+    ASSERT_TRUE(b.MoveToRecord(2));
+    b.Delete();
+    // The holder edits and posts.
+    a.EditRecord();
+    a.SetValue(1, ClientValue::Int(11));
+    a.Post();
+    a.UnlockRecord();
+    ASSERT_TRUE(b.MoveToRecord(1));
+    EXPECT_EQ(b.GetValue(1).i, 11);
+    b.EditRecord();
+    b.SetValue(1, ClientValue::Int(12));
+    b.Post();
+
+    // The table lock needs everyone else gone, and keeps newcomers out.
+    EXPECT_ENGINE_ERROR(a.LockTable(), "Table '" + path + "' is in use by another user");
+    b.Close();
+    a.LockTable();
+    Table c;
+    EXPECT_ENGINE_ERROR(c.Open(path), "Table '" + path + "' is locked by another user");
+    // PrepareClose releases the table lock as well.
+    a.PrepareClose();
+    c.Open(path);
+    EXPECT_EQ(c.CountRecords(), 1);
+}
+
+TEST(EngineTable, LocksOfAKilledProcessVanish) {
+    TempDir dir;
+    const std::string path = dir.File("plocks.dat");
+    CreateTable(path, SimpleSchema());
+    {
+        Table t;
+        t.Open(path);
+        Add(t, "one", 1);
+    }
+    int up[2];
+    ASSERT_EQ(::pipe(up), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(up[0]);
+        int rc = 0;
+        try {
+            Table t;
+            t.Open(path);
+            t.MoveFirst();
+            t.LockRecord();
+            const char c = 'r';
+            if (::write(up[1], &c, 1) != 1) rc = 2;
+            ::pause();
+        } catch (...) {
+            rc = 3;
+        }
+        ::_exit(rc);
+    }
+    ::close(up[1]);
+    char c = 0;
+    ASSERT_EQ(::read(up[0], &c, 1), 1);
+    Table t;
+    t.Open(path);
+    t.MoveFirst();
+    EXPECT_ENGINE_ERROR(t.LockRecord(), "Record is locked by another user");
+    EXPECT_ENGINE_ERROR(t.Delete(), "Record is locked by another user");
+    EXPECT_ENGINE_ERROR(t.LockTable(), "Table '" + path + "' is in use by another user");
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ::close(up[0]);
+    t.LockRecord();
+    t.UnlockRecord();
+    t.LockTable();
+    t.Delete();
+    EXPECT_EQ(t.CountRecords(), 0);
+}
+
+TEST(EngineTable, EditsAreDroppedByMovesAndPostsLandOnThePostedRecord) {
+    TempDir dir;
+    const std::string path = dir.File("edit.dat");
+    CreateTable(path, SimpleSchema());
+    Table t;
+    t.Open(path);
+    Add(t, "b", 1);
+    Add(t, "a", 2);
+    t.SetIndex("Name");
+    t.MoveFirst();
+    EXPECT_EQ(t.GetValue(0).s, "a");
+    t.AddRecord();
+    t.SetValue(0, ClientValue::Text("c"));
+    EXPECT_TRUE(t.GetValue(0).s == "c");  // the record being added
+    t.MoveFirst();                          // drops the pending insert
+    EXPECT_FALSE(t.Editing());
+    EXPECT_ENGINE_STATUS(t.Post(), stMisuse);
+    EXPECT_EQ(t.CountRecords(), 2);
+    // After a post the cursor stands on the posted record, in index order.
+    t.AddRecord();
+    t.SetValue(0, ClientValue::Text("aa"));
+    EXPECT_EQ(t.Post(), 3);
+    EXPECT_EQ(t.RecordNumber(), 3);
+    t.MoveNext();
+    EXPECT_EQ(t.GetValue(0).s, "b");
+    // Y and Z are written by the engine at every post and refused to clients.
+    EXPECT_FALSE(t.GetValue(2).IsNull());
+    EXPECT_FALSE(t.GetValue(3).IsNull());
+    t.EditRecord();
+    EXPECT_ENGINE_ERROR(t.SetValue(2, ClientValue::Int(1)),
+                        "Column 'Posted' holds the time of the last post and cannot be written");
+    // An edit re-reads the record: a change made meanwhile is not overwritten.
+    Table other;
+    other.Open(path);
+    ASSERT_TRUE(other.MoveToRecord(1));
+    other.EditRecord();
+    other.SetValue(1, ClientValue::Int(77));
+    other.Post();
+    ASSERT_TRUE(t.MoveToRecord(1));
+    t.LockRecord();
+    t.EditRecord();
+    EXPECT_EQ(t.GetValue(1).i, 77);
+    t.SetValue(0, ClientValue::Text("bb"));
+    t.Post();
+    t.UnlockRecord();
+    ASSERT_TRUE(other.MoveToRecord(1));
+    EXPECT_EQ(other.GetValue(0).s, "bb");
+    EXPECT_EQ(other.GetValue(1).i, 77);
 }
