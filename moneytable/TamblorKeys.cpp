@@ -122,6 +122,9 @@ bool TMoneyTable::GetIsIndexField(TField* Field) {
 // ---------------------------------------------------------------- index definitions
 
 void TMoneyTable::GetIndexNames(TStrings* List) {
+    // Definitions read while the table was open are not those of a closed
+    // table: it has none.
+    if (!FEngineTable) FIndexDefs->Clear();
     FIndexDefs->Update();
     List->Clear();
     FIndexDefs->GetItemNames(List);

@@ -206,8 +206,10 @@ TEST_F(Keys, IndexDefinitionsNameTheKeyFields) {
     EXPECT_EQ(Engine().Count("GetIndexCount"), 1);
     // Every name can be given to IndexFieldNames unchanged.
     for (int I = 0; I < Names.Count(); ++I) EXPECT_NO_THROW(T.SetIndexFieldNames(Names[I])) << Names[I];
-    // Re-read after the next open.
+    // A closed table has none; they are re-read after the next open.
     T.Close();
+    T.GetIndexNames(&Names);
+    EXPECT_EQ(Names.Count(), 0);
     T.SetIndexFieldNames("");
     Engine().Table(kPayPath).Indexes.pop_back();
     T.Open();
