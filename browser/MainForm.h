@@ -185,7 +185,6 @@ private:
     void BuildMenu();
     QAction* AddItem(const char* Caption, const QKeySequence& Shortcut, std::intptr_t Tag,
                      void (TTamblorBrowserForm::*Handler)(QObject*));
-    void NotYet(QObject* Sender);
     int Scale(int DesignPixels) const;
     bool IsMenuShortcut(const QKeySequence& Key) const;
 

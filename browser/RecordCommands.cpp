@@ -9,7 +9,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 
 #ifndef TAMBLOR_VERSION
@@ -281,21 +280,7 @@ bool AskRangeText(const TInputQuery& InputQuery, const std::string& Prompt, std:
     return true;
 }
 
-// ------------------------------------------------------------------ dump and About
-
-std::string DumpHeaderFileName() {
-#ifdef _WIN32
-    return "C:\\TEMP\\DUMP.TXT";
-#else
-    const char* Dir = std::getenv("TMPDIR");
-    std::string Path = Dir != nullptr && *Dir != '\0' ? Dir : "/tmp";
-    while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
-    if (Path != "/") Path += '/';
-    return Path + "DUMP.TXT";
-#endif
-}
-
-std::string DumpHeaderCaption() { return "Dump header to " + DumpHeaderFileName(); }
+// ------------------------------------------------------------------ About
 
 std::string AboutText() {
     return "Tallowmere - browser of Money 2000 tables\r\n"

@@ -1,8 +1,8 @@
 // Record commands of the browser window, without the window: the search
 // through the grid's current column, the two walks that write into it
 // ("Count field", "Fill field in records"), the key range and filter of
-// "Filter active", "Range start", "Range end" and "Set filter", the header
-// dump's file name and the About text.
+// "Filter active", "Range start", "Range end" and "Set filter", and the
+// About text.
 //
 // The window (TTamblorBrowserForm) owns the state these commands use - FStop,
 // FFound, FSearching, FRangeStartText, FRangeEndText - and hands it in by
@@ -179,13 +179,8 @@ inline constexpr const char* SRangeStart = "Range start";
 inline constexpr const char* SRangeEnd = "Range end";
 bool AskRangeText(const TInputQuery& InputQuery, const std::string& Prompt, std::string& Text);
 
-// ------------------------------------------------------------------ dump and About
+// ------------------------------------------------------------------ About
 
-// The header dump's output file: C:\TEMP\DUMP.TXT on Windows, elsewhere
-// DUMP.TXT in $TMPDIR (/tmp when it is not set or empty).
-std::string DumpHeaderFileName();
-// "Dump header to " followed by that file name.
-std::string DumpHeaderCaption();
 // The About box text: four lines separated by CR LF naming the program, its
 // version and where to report problems.
 std::string AboutText();

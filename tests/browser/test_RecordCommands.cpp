@@ -1,7 +1,7 @@
 // The browser's record commands without the window: search patterns and the
 // search walk, "Count field" and "Fill field in records", the range and
-// filter of "Filter active", the header dump's file and the About text - on
-// real table files made with the engine's schema API.
+// filter of "Filter active" and the About text - on real table files made
+// with the engine's schema API.
 #include "browser/RecordCommands.h"
 
 #include "engine/Engine.h"
@@ -9,10 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -513,30 +514,7 @@ TEST_F(RecordCommands, SetFilterAndRangePrompts) {
     EXPECT_EQ(Input.Asked, (std::vector<std::string>{"Input|Range start|A", "Input|Range end|B|x"}));
 }
 
-// ================================================================ dump and About
-
-TEST_F(RecordCommands, DumpFileFollowsTmpdirAndIsAppendedTo) {
-    const char* Old = std::getenv("TMPDIR");
-    const std::string Saved = Old ? Old : "";
-    ::setenv("TMPDIR", (Dir.File("") + "/").c_str(), 1);
-    EXPECT_EQ(DumpHeaderFileName(), Dir.File("DUMP.TXT"));
-    EXPECT_EQ(DumpHeaderCaption(), "Dump header to " + Dir.File("DUMP.TXT"));
-    MakeTable({"a"});
-    T.SetFileName(Path);
-    // The file is appended to, never created.
-    ExpectError<EInOutError>([&] { T.DumpHeader(DumpHeaderFileName()); }, "File not found");
-    EXPECT_FALSE(std::filesystem::exists(Dir.File("DUMP.TXT")));
-    std::ofstream(Dir.File("DUMP.TXT"), std::ios::binary) << "before\r\n";
-    T.DumpHeader(DumpHeaderFileName());
-    std::ifstream In(Dir.File("DUMP.TXT"), std::ios::binary);
-    std::stringstream Text;
-    Text << In.rdbuf();
-    EXPECT_EQ(Text.str().rfind("before\r\n" + Path + "\r\nByte1: 01, Header: BFT1, FieldCount: 3 ", 0), 0u);
-    ::setenv("TMPDIR", "", 1);
-    EXPECT_EQ(DumpHeaderFileName(), "/tmp/DUMP.TXT");
-    if (Old) ::setenv("TMPDIR", Saved.c_str(), 1);
-    else ::unsetenv("TMPDIR");
-}
+// ================================================================ About
 
 TEST(AboutBox, FourLinesNamingProgramVersionAndReporting) {
     const std::string Text = AboutText();
