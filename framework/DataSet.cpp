@@ -187,7 +187,9 @@ void TDataSet::SetBlockReadSize(int Value) {
         CheckActive();
         SetState(dsBlockRead);
     } else if (FState == dsBlockRead) {
+        // The controls heard nothing while reading: show them the window.
         SetState(dsBrowse);
+        DataEvent(deDataSetChange, 0);
     }
     FBlockReadSize = Value > 0 ? Value : 0;
 }

@@ -625,3 +625,49 @@ TEST(DataSetState, ClosingWhileDisabledTellsTheControlsAtEnable) {
     EXPECT_EQ(W.Link.JoinedEvents(), "deUpdateState");
     EXPECT_TRUE(W.Link.Active());
 }
+
+TEST(DataSetState, FilterSettingsAreOnlyStored) {
+    Window W(3, 2);
+    W.DS.Open();
+    W.DS.ClearLog();
+    W.Link.Clear();
+    W.DS.SetFilter("ID > 1");
+    W.DS.SetFilterOptions({foCaseInsensitive});
+    W.DS.SetFiltered(true);
+    int Calls = 0;
+    W.DS.SetOnFilterRecord([&](TDataSet*, bool& Accept) {
+        ++Calls;
+        Accept = false;
+    });
+    EXPECT_EQ(W.DS.Filter(), "ID > 1");
+    EXPECT_TRUE(W.DS.Filtered());
+    EXPECT_TRUE(W.DS.FilterOptions().Contains(foCaseInsensitive));
+    EXPECT_TRUE(static_cast<bool>(W.DS.OnFilterRecord()));
+    W.DS.Last();
+    EXPECT_EQ(W.DS.FieldByName("ID")->AsInteger(), 3);
+    EXPECT_EQ(Calls, 0);  // the framework itself never filters
+    EXPECT_EQ(W.DS.RecordCount(), 3);
+}
+
+TEST(DataSetState, BlockReadingSilencesControls) {
+    Window W(4, 1);
+    try {
+        TMemDataSet Closed;
+        Closed.SetBlockReadSize(10);
+        FAIL();
+    } catch (const EDatabaseError& E) {
+        EXPECT_STREQ(E.what(), "Cannot perform this operation on a closed dataset");
+    }
+    W.DS.Open();
+    W.Link.Clear();
+    W.DS.SetBlockReadSize(10);
+    EXPECT_EQ(W.DS.State(), dsBlockRead);
+    W.DS.BlockReadNext();
+    W.DS.BlockReadNext();
+    EXPECT_EQ(W.Link.JoinedEvents(), "");  // not even the state change
+    W.DS.SetBlockReadSize(0);
+    EXPECT_EQ(W.DS.State(), dsBrowse);
+    EXPECT_EQ(W.DS.FieldByName("ID")->AsInteger(), 3);
+    EXPECT_EQ(W.Link.JoinedEvents(), "deDataSetChange");  // the source never left dsBrowse
+    EXPECT_EQ(W.Link.ActiveRecord(), 0);
+}
