@@ -1,0 +1,457 @@
+// The record commands on the browser window: the menu items drive them, the
+// dialogs are answered by a scripted TDialogs, the table is a real file made
+// with the engine's schema API. Find-next presses, Esc and the range commands
+// arrive as they would from the user, also in the middle of a walk.
+#include "browser/MainForm.h"
+#include "browser/RecordCommands.h"
+#include "engine/Engine.h"
+
+#include <QAction>
+#include <QTimer>
+#include <QtTest/QtTest>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+namespace {
+
+// Answers the window's dialogs from a script and records what was shown.
+class TScriptedDialogs : public browser::TDialogs {
+public:
+    std::deque<std::optional<std::string>> Answers;  // input boxes; nullopt = Cancel
+    std::vector<std::string> Prompts;                // "caption|prompt|preset"
+    std::vector<std::string> Messages;
+    std::vector<std::string> Errors;
+    int FindShown = 0;
+
+    bool ExecuteOpen(browser::TOpenDialog&, QWidget*) override { return false; }
+    bool ExecuteSave(browser::TSaveDialog&, QWidget*) override { return false; }
+    void ShowFind(browser::TFindDialog&, QWidget*) override { ++FindShown; }
+    void CloseFind() override {}
+    bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value, QWidget*) override {
+        Prompts.push_back(Caption + "|" + Prompt + "|" + Value);
+        if (Answers.empty()) return false;
+        const std::optional<std::string> Answer = Answers.front();
+        Answers.pop_front();
+        if (!Answer) return false;
+        Value = *Answer;
+        return true;
+    }
+    void ShowMessage(const std::string& Text, QWidget*) override { Messages.push_back(Text); }
+    void ShowError(const std::string& Text, QWidget*) override { Errors.push_back(Text); }
+    bool Confirm(const std::string&, QWidget*) override { return true; }
+};
+
+std::string ReadFile(const std::string& Path) {
+    std::ifstream In(Path, std::ios::binary);
+    std::stringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+}  // namespace
+
+class TestRecordCommandsForm : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void searchThroughTheFindDialog();
+    void secondFindNextStopsARunningSearch();
+    void countFieldWritesTheSelectedColumn();
+    void escStopsALongFillAndTheGridIsEnabledAgain();
+    void walksReportErrorsInTheErrorBox();
+    void filterActiveWithEmptyRangeTexts();
+    void uncheckingFilterActiveLiftsRangeAndFilter();
+    void rangeCommandsReapplyWhenActive();
+    void filterErrorsKeepTheMarkAndLeaveKeyEntry();
+    void dumpHeaderCaptionAndFile();
+    void aboutBox();
+
+private:
+    // Table PEOPLE: Name C 30, Code C 20, Num L; index 0 on Name, index 1 on
+    // Num; Num = position of the name (1-based).
+    void MakeTable(const std::vector<std::string>& Names);
+    // A new window over the table (StartReadOnly as given); the grid's
+    // selected column is Name.
+    void OpenForm(bool ReadOnly = false);
+    std::vector<std::string> Names();
+    std::vector<std::string> FileColumn(const char* Column);
+    // Sends Esc to the control that would receive it.
+    void PressEsc();
+
+    std::string FDir;
+    std::string FPath;
+    TScriptedDialogs FDialogs;
+    std::unique_ptr<TTamblorBrowserForm> FForm;
+    QByteArray FOldTmpDir;
+};
+
+void TestRecordCommandsForm::initTestCase() {
+    engine::RegisterEngineServer();
+    FOldTmpDir = qgetenv("TMPDIR");
+}
+
+void TestRecordCommandsForm::init() {
+    std::string Template = std::filesystem::temp_directory_path().string() + "/tamblor-form-XXXXXX";
+    QVERIFY(::mkdtemp(Template.data()) != nullptr);
+    FDir = Template;
+    FPath = FDir + "/PEOPLE.dat";
+    FDialogs = TScriptedDialogs{};
+}
+
+void TestRecordCommandsForm::cleanup() {
+    FForm.reset();
+    StartTableName.clear();
+    StartReadOnly = false;
+    if (FOldTmpDir.isNull()) qunsetenv("TMPDIR");
+    else qputenv("TMPDIR", FOldTmpDir);
+    std::error_code Ignored;
+    std::filesystem::remove_all(FDir, Ignored);
+}
+
+void TestRecordCommandsForm::MakeTable(const std::vector<std::string>& Names) {
+    engine::TableSchema Schema;
+    Schema.Columns = {{"Name", 'C', 30, false}, {"Code", 'C', 20, false}, {"Num", 'L', 0, false}};
+    Schema.Indexes = {engine::IndexSpec{{0}, false}, engine::IndexSpec{{2}, false}};
+    engine::CreateTable(FPath, Schema);
+    engine::BulkInserter Rows(FPath);
+    int N = 0;
+    for (const std::string& Name : Names)
+        Rows.Add({engine::Value::Text(Name), engine::Value::Null(), engine::Value::Int(++N)});
+    Rows.Commit();
+}
+
+void TestRecordCommandsForm::OpenForm(bool ReadOnly) {
+    StartTableName = FPath;
+    StartReadOnly = ReadOnly;
+    FForm = std::make_unique<TTamblorBrowserForm>(&FDialogs);
+    QVERIFY(FDialogs.Errors.empty());
+    QVERIFY(FForm->Table->Active());
+    FForm->DBGrid->SetSelectedField(FForm->Table->FieldByName("Name"));
+}
+
+std::vector<std::string> TestRecordCommandsForm::Names() {
+    std::vector<std::string> Result;
+    TMoneyTable* T = FForm->Table;
+    for (T->First(); !T->Eof(); T->Next()) Result.push_back(T->FieldByName("Name")->AsString());
+    return Result;
+}
+
+std::vector<std::string> TestRecordCommandsForm::FileColumn(const char* Column) {
+    TMoneyTable Reader(nullptr);
+    Reader.SetFileName(FPath);
+    Reader.Open();
+    std::vector<std::string> Values;
+    for (Reader.First(); !Reader.Eof(); Reader.Next()) Values.push_back(Reader.FieldByName(Column)->AsString());
+    return Values;
+}
+
+void TestRecordCommandsForm::PressEsc() {
+    QWidget* Target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : FForm.get();
+    QTest::keyClick(Target, Qt::Key_Escape);
+}
+
+// ---------------------------------------------------------------- search
+
+void TestRecordCommandsForm::searchThroughTheFindDialog() {
+    MakeTable({"Adams", "SMITH", "Jones", "Smithson"});
+    OpenForm();
+    TMoneyTable* T = FForm->Table;
+    QVERIFY(FForm->Search1->isEnabled());
+    FForm->FFound = true;
+    FForm->Search1->trigger();
+    QCOMPARE(FDialogs.FindShown, 1);
+    QVERIFY(!FForm->FFound);  // the current record is tested first
+    QVERIFY(FForm->FindDialog.Down && FForm->FindDialog.HideWholeWord);
+    FForm->FindDialog.FindText = "smith";
+    FForm->FindDialog.OnFind();
+    QCOMPARE(T->RecNo(), 2);
+    QVERIFY(FForm->FFound);
+    // With match case "smith" is not there: the search runs to the end.
+    FForm->FindDialog.MatchCase = true;
+    FForm->FindDialog.OnFind();
+    QCOMPARE(T->RecNo(), 4);
+    QVERIFY(!FForm->FFound);
+    // Upwards, without match case, a star pattern.
+    FForm->FindDialog.MatchCase = false;
+    FForm->FindDialog.Down = false;
+    FForm->FindDialog.FindText = "ad*";
+    FForm->FindDialog.OnFind();
+    QCOMPARE(T->RecNo(), 1);
+    QVERIFY(FForm->FFound);
+    QVERIFY(FDialogs.Errors.empty());
+    // The search works on the grid's selected column.
+    FForm->DBGrid->SetSelectedField(T->FieldByName("Num"));
+    FForm->FindDialog.Down = true;
+    FForm->FindDialog.FindText = "3";
+    FForm->FFound = false;
+    FForm->FindDialog.OnFind();
+    QCOMPARE(T->RecNo(), 3);
+}
+
+void TestRecordCommandsForm::secondFindNextStopsARunningSearch() {
+    std::vector<std::string> People(200, "nobody");
+    People.push_back("target");
+    MakeTable(People);
+    OpenForm();
+    // The second press arrives through the message processing of the first
+    // search and only stops it.
+    int Presses = 0;
+    QTimer::singleShot(0, FForm.get(), [&] {
+        ++Presses;
+        FForm->FindDialog.OnFind();
+        QCOMPARE(FForm->FSearching, 1u);
+    });
+    FForm->FindDialog.FindText = "target";
+    FForm->FindDialog.OnFind();
+    QCOMPARE(Presses, 1);
+    QVERIFY(!FForm->FFound);
+    QVERIFY(FForm->Table->RecNo() < 10);
+    QCOMPARE(FForm->FSearching, 0u);
+    // A further press searches on to the hit.
+    FForm->FindDialog.OnFind();
+    QVERIFY(FForm->FFound);
+    QCOMPARE(FForm->Table->RecNo(), 201);
+    // Esc stops a search as well.
+    FForm->Table->First();
+    FForm->FFound = false;
+    QTimer::singleShot(0, FForm.get(), [&] { PressEsc(); });
+    FForm->FindDialog.OnFind();
+    QVERIFY(!FForm->FFound);
+    QVERIFY(FForm->Table->RecNo() < 10);
+    QVERIFY(FDialogs.Errors.empty());
+}
+
+// ---------------------------------------------------------------- count and fill
+
+void TestRecordCommandsForm::countFieldWritesTheSelectedColumn() {
+    MakeTable({"a", "b", "c", "d", "e"});
+    OpenForm();
+    FForm->DBGrid->SetSelectedField(FForm->Table->FieldByName("Code"));
+    FForm->Table->Next();
+    FDialogs.Answers = {"INV-%d", "100", "10", "3"};
+    FForm->Countfield1->trigger();
+    QVERIFY(FDialogs.Errors.empty());
+    QCOMPARE(FDialogs.Prompts,
+             (std::vector<std::string>{"Input|Counting mask (Format procedure mask with one %d parameter)|%d",
+                                       "Input|Start number|1", "Input|Increment|1", "Input|Count (-1..infinity)|0"}));
+    QCOMPARE(FForm->Table->RecNo(), 5);
+    QCOMPARE(FileColumn("Code"), (std::vector<std::string>{"", "INV-100", "INV-110", "INV-120", ""}));
+    // A bad number: the error box, nothing written.
+    FDialogs.Answers = {"%d", "x1"};
+    FForm->Table->First();
+    FForm->Countfield1->trigger();
+    QCOMPARE(FDialogs.Errors, (std::vector<std::string>{"'x1' is not a valid integer value"}));
+    QCOMPARE(FileColumn("Code")[0], std::string());
+    // A bad mask: the error box, the first record left in edit.
+    FDialogs.Errors.clear();
+    FDialogs.Answers = {"%s", "1", "1", "-1"};
+    FForm->Countfield1->trigger();
+    QCOMPARE(FDialogs.Errors, (std::vector<std::string>{"Format '%s' invalid or incompatible with argument"}));
+    QCOMPARE(FForm->Table->State(), dsEdit);
+    FForm->Table->Cancel();
+}
+
+void TestRecordCommandsForm::escStopsALongFillAndTheGridIsEnabledAgain() {
+    MakeTable(std::vector<std::string>(400, "n"));
+    OpenForm();
+    FForm->show();
+    FForm->DBGrid->SetSelectedField(FForm->Table->FieldByName("Code"));
+    bool BusyDuringWalk = false;
+    // Esc arrives through the message processing after the first record.
+    QTimer::singleShot(0, FForm.get(), [&] {
+        BusyDuringWalk = !FForm->DBGrid->isEnabled() && !FForm->DBMemo1->isEnabled();
+        PressEsc();
+    });
+    FDialogs.Answers = {"filled", "-1"};
+    FForm->Fillfieldinrecords1->trigger();
+    QVERIFY(FDialogs.Errors.empty());
+    QVERIFY(BusyDuringWalk);
+    QVERIFY(FForm->DBGrid->isEnabled() && FForm->DBMemo1->isEnabled());
+    QVERIFY(FForm->FStop);
+    const std::vector<std::string> Codes = FileColumn("Code");
+    const auto Filled = std::count(Codes.begin(), Codes.end(), "filled");
+    QVERIFY(Filled >= 1 && Filled < 20);
+    QCOMPARE(Codes[static_cast<std::size_t>(Filled) - 1], std::string("filled"));
+    QCOMPARE(Codes[static_cast<std::size_t>(Filled)], std::string());
+    QCOMPARE(FForm->Table->RecNo(), static_cast<int>(Filled) + 1);
+    // "Count field" keeps the grid enabled and is stopped by Esc likewise.
+    bool EnabledDuringCount = false;
+    QTimer::singleShot(0, FForm.get(), [&] {
+        EnabledDuringCount = FForm->DBGrid->isEnabled();
+        PressEsc();
+    });
+    FDialogs.Answers = {"%d", "1", "1", "-1"};
+    FForm->Countfield1->trigger();
+    QVERIFY(EnabledDuringCount);
+    const std::vector<std::string> After = FileColumn("Code");
+    QCOMPARE(After[static_cast<std::size_t>(Filled)], std::string("1"));
+    QVERIFY(After[399].empty());
+}
+
+void TestRecordCommandsForm::walksReportErrorsInTheErrorBox() {
+    MakeTable({"a", "b"});
+    OpenForm(true);
+    FDialogs.Answers = {"x", "-1"};
+    FForm->Fillfieldinrecords1->trigger();
+    QCOMPARE(FDialogs.Errors, (std::vector<std::string>{"Cannot modify a read-only dataset"}));
+    QVERIFY(FForm->DBGrid->isEnabled() && FForm->DBMemo1->isEnabled());
+    // On a closed table every walk ends with the framework's error.
+    FForm->Table->Close();
+    FDialogs.Errors.clear();
+    FDialogs.Prompts.clear();
+    FForm->Countfield1->trigger();
+    FForm->Fillfieldinrecords1->trigger();
+    FForm->FindDialog.FindText = "a";
+    FForm->FindDialog.OnFind();
+    QCOMPARE(FDialogs.Errors, std::vector<std::string>(3, "Cannot perform this operation on a closed dataset"));
+    QVERIFY(FDialogs.Prompts.empty());
+    QVERIFY(!FForm->Search1->isEnabled());
+}
+
+// ---------------------------------------------------------------- range and filter
+
+void TestRecordCommandsForm::filterActiveWithEmptyRangeTexts() {
+    MakeTable({"Adams", "", "Brown"});
+    OpenForm();
+    FForm->Table->SetIndexFieldNames("Name");
+    QVERIFY(FForm->FRangeStartText.empty() && FForm->FRangeEndText.empty());
+    FForm->Filter->trigger();  // Ctrl+F: checks the item
+    QVERIFY(FDialogs.Errors.empty());
+    QVERIFY(FForm->Filter->isChecked());
+    QCOMPARE(FForm->Table->State(), dsBrowse);
+    QVERIFY(!FForm->Table->Filtered());
+    // The range's first key field is the empty string.
+    QCOMPARE(Names(), (std::vector<std::string>{""}));
+    const TMKeyBuffer* Start = FForm->Table->GetMKeyBuffer(FForm->Table->KeyBuffers(mkiRangeStart));
+    QCOMPARE(Start->FieldCount, 1);
+}
+
+void TestRecordCommandsForm::uncheckingFilterActiveLiftsRangeAndFilter() {
+    MakeTable({"Adams", "Brown", "Clark", "Davis", "Evans"});
+    OpenForm();
+    FForm->Table->SetIndexFieldNames("Name");
+    FDialogs.Answers = {"Num <> 3"};
+    FForm->FilterString1->trigger();
+    QCOMPARE(FDialogs.Prompts, (std::vector<std::string>{"Input|Filter expression|"}));
+    QCOMPARE(FForm->Table->Filter(), std::string("Num <> 3"));
+    QVERIFY(!FForm->Table->Filtered());  // "Set filter" does not put it in force
+    QCOMPARE(Names().size(), std::size_t(5));
+    FForm->FRangeStartText = "B";
+    FForm->FRangeEndText = "Davis";
+    FForm->Filter->trigger();
+    QVERIFY(FForm->Filter->isChecked());
+    QVERIFY(FForm->Table->Filtered());
+    QCOMPARE(Names(), (std::vector<std::string>{"Brown", "Davis"}));
+    // Unchecking lifts both.
+    FForm->Filter->trigger();
+    QVERIFY(!FForm->Filter->isChecked());
+    QVERIFY(!FForm->Table->Filtered());
+    QCOMPARE(Names().size(), std::size_t(5));
+    // "Set filter" presets the current text; Cancel changes nothing.
+    FDialogs.Prompts.clear();
+    FDialogs.Answers = {std::nullopt};
+    FForm->FilterString1->trigger();
+    QCOMPARE(FDialogs.Prompts, (std::vector<std::string>{"Input|Filter expression|Num <> 3"}));
+    QCOMPARE(FForm->Table->Filter(), std::string("Num <> 3"));
+    QVERIFY(FDialogs.Errors.empty());
+}
+
+void TestRecordCommandsForm::rangeCommandsReapplyWhenActive() {
+    MakeTable({"Adams", "Brown", "Clark", "Davis", "Evans"});
+    OpenForm();
+    FForm->Table->SetIndexFieldNames("Name");
+    // Inactive: the texts are only stored.
+    FDialogs.Answers = {"B", "C"};
+    FForm->Rangestart1->trigger();
+    FForm->Rangeend1->trigger();
+    QCOMPARE(FDialogs.Prompts, (std::vector<std::string>{"Input|Range start|", "Input|Range end|"}));
+    QCOMPARE(FForm->FRangeStartText, std::string("B"));
+    QCOMPARE(FForm->FRangeEndText, std::string("C"));
+    QCOMPARE(Names().size(), std::size_t(5));
+    FForm->Filter->trigger();
+    QCOMPARE(Names(), (std::vector<std::string>{"Brown"}));
+    // Active: each new text is applied at once.
+    FDialogs.Prompts.clear();
+    FDialogs.Answers = {"Evans", "Clark"};
+    FForm->Rangeend1->trigger();
+    QCOMPARE(Names(), (std::vector<std::string>{"Brown", "Clark", "Davis", "Evans"}));
+    FForm->Rangestart1->trigger();
+    QCOMPARE(Names(), (std::vector<std::string>{"Clark", "Davis", "Evans"}));
+    QCOMPARE(FDialogs.Prompts, (std::vector<std::string>{"Input|Range end|C", "Input|Range start|B"}));
+    // Cancel keeps text and range.
+    FDialogs.Answers = {std::nullopt};
+    FForm->Rangestart1->trigger();
+    QCOMPARE(FForm->FRangeStartText, std::string("Clark"));
+    QCOMPARE(Names().size(), std::size_t(3));
+    QVERIFY(FForm->Filter->isChecked());
+    QVERIFY(FDialogs.Errors.empty());
+}
+
+void TestRecordCommandsForm::filterErrorsKeepTheMarkAndLeaveKeyEntry() {
+    MakeTable({"a", "b", "c"});
+    OpenForm();
+    FForm->Table->SetIndexFieldNames("Num");
+    FForm->FRangeStartText = "1";
+    FForm->FRangeEndText = "two";
+    FForm->Filter->trigger();
+    QCOMPARE(FDialogs.Errors, (std::vector<std::string>{"'two' is not a valid integer value for field 'Num'"}));
+    QVERIFY(FForm->Filter->isChecked());
+    QCOMPARE(FForm->Table->State(), dsBrowse);
+    // The table is usable: a good text through "Range end" applies the range.
+    FDialogs.Errors.clear();
+    FDialogs.Answers = {"2"};
+    FForm->Rangeend1->trigger();
+    QVERIFY(FDialogs.Errors.empty());
+    QCOMPARE(Names(), (std::vector<std::string>{"a", "b"}));
+}
+
+// ---------------------------------------------------------------- dump and About
+
+void TestRecordCommandsForm::dumpHeaderCaptionAndFile() {
+    qputenv("TMPDIR", QByteArray::fromStdString(FDir));
+    MakeTable({"a"});
+    OpenForm();
+    const std::string Dump = FDir + "/DUMP.TXT";
+    QCOMPARE(FForm->Dumpheader1->text().toStdString(), "Dump header to " + Dump);
+    QCOMPARE(browser::DumpFileName(), Dump);
+    // The file is not created: the error box says so.
+    FForm->Dumpheader1->trigger();
+    QCOMPARE(FDialogs.Errors, (std::vector<std::string>{"File not found"}));
+    QVERIFY(!std::filesystem::exists(Dump));
+    // An existing file is appended to; nothing is shown.
+    FDialogs.Errors.clear();
+    std::ofstream(Dump, std::ios::binary) << "earlier\r\n";
+    FForm->Dumpheader1->trigger();
+    FForm->Dumpheader1->trigger();
+    QVERIFY(FDialogs.Errors.empty());
+    QVERIFY(FDialogs.Messages.empty());
+    const std::string Text = ReadFile(Dump);
+    const std::string Head = FPath + "\r\nByte1: 01, Header: BFT1, FieldCount: 3 ";
+    QCOMPARE(Text.rfind("earlier\r\n" + Head, 0), std::size_t(0));
+    QVERIFY(Text.find(Head, 9 + Head.size()) != std::string::npos);  // the second dump
+}
+
+void TestRecordCommandsForm::aboutBox() {
+    MakeTable({"a"});
+    OpenForm();
+    FForm->About1->trigger();
+    QCOMPARE(FDialogs.Messages.size(), std::size_t(1));
+    const QStringList Lines = QString::fromStdString(FDialogs.Messages[0]).split(QStringLiteral("\r\n"));
+    QCOMPARE(Lines.size(), 4);
+    QVERIFY(Lines[0].contains(QStringLiteral("Tallowmere")));
+    QVERIFY(Lines[1].contains(QStringLiteral("version 1.0.0")));
+    QVERIFY(FDialogs.Messages[0].find("README") != std::string::npos);
+    QVERIFY(FDialogs.Errors.empty());
+}
+
+QTEST_MAIN(TestRecordCommandsForm)
+#include "test_RecordCommandsForm.moc"
