@@ -92,9 +92,12 @@ public:
         rtl::ComPtr<IUnknown> server = GetServer();
         if (server) FIntf = server.template As<IDispatch>();
     }
+    // Takes the new reference before dropping the old one, so that the
+    // interface already held (perhaps the last reference to it) survives.
     void ConnectTo(IDispatch* Server) {
+        rtl::ComPtr<IDispatch> server(Server);
         Disconnect();
-        FIntf = rtl::ComPtr<IDispatch>(Server);
+        FIntf = std::move(server);
     }
     void Disconnect() override { FIntf.reset(); }
 

@@ -92,10 +92,9 @@ TEST_F(ServerWrapperTest, ConnectToReleasesTheOldInterface) {
     EXPECT_EQ(TFakeServer::Live, 0);
 }
 
-// Disabled: ConnectTo releases the held interface before taking a reference
-// to the new one, so handing it the interface that it alone holds uses the
-// freed object. Enable once ConnectTo keeps the new reference first.
-TEST_F(ServerWrapperTest, DISABLED_ConnectToWithTheHeldInterfaceKeepsItAlive) {
+// Handing ConnectTo the interface that the wrapper alone holds must not
+// release it before the new reference is taken.
+TEST_F(ServerWrapperTest, ConnectToWithTheHeldInterfaceKeepsItAlive) {
     auto* Filter = Create<TBFFilter>("TBFFilter");
     IDispatch* Held = Filter->DefaultInterface();
     EXPECT_EQ(TFakeServer::Live, 1);
