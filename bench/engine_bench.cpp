@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     std::int32_t st = 0;
     OleCheck(t->OpenTable(OleVariant(path), &st));
     const long rssOpen = RssKiB();
-    std::printf("memory after open:      %10ld KiB above the process before open\n", rssOpen - rss0);
+    std::printf("memory after open:      %10ld KiB resident (%+ld KiB against before the open)\n", rssOpen,
+                rssOpen - rss0);
 
     // Full scan through the engine interface, every column by name.
     const char* names[] = {"Name", "Payee", "Day", "Amount", "Flag", "Seq", "Memo", "Category", "Clock", "Id"};
@@ -119,7 +120,8 @@ int main(int argc, char** argv) {
                 baseScan, baseCpu, static_cast<long long>(baseRows), baseCpu / nr * 1e6);
     std::printf("scan ratio:             %10.2f x the baseline in CPU time, %.2f x in wall time (target <= 2)\n",
                 engineCpu / baseCpu, engineScan / baseScan);
-    std::printf("memory after scan:      %10ld KiB above the process before open\n", rssScan - rss0);
+    std::printf("memory after scan:      %10ld KiB resident (%+ld KiB against before the open)\n", rssScan,
+                rssScan - rss0);
     if (rows != n || baseRows != n || checksum != baseSum) {
         std::printf("MISMATCH: engine %lld records, SQLite %lld, checksums %.2f / %.2f\n", static_cast<long long>(rows),
                     static_cast<long long>(baseRows), checksum, baseSum);

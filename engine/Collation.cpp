@@ -17,6 +17,9 @@ Collator::Collator(const std::string& locale) {
     if (U_FAILURE(status) || !FCollator)
         throw EngineError("No collation is available for locale '" + locale + "': " + u_errorName(status));
     ucol_setStrength(FCollator, UCOL_SECONDARY);
+    UErrorCode st2 = U_ZERO_ERROR;
+    const char* valid = ucol_getLocaleByType(FCollator, ULOC_VALID_LOCALE, &st2);
+    FKnown = locale.empty() || locale == "root" || (U_SUCCESS(st2) && valid && std::string(valid) != "root");
     UVersionInfo v;
     ucol_getVersion(FCollator, v);
     char buf[64];

@@ -33,10 +33,14 @@ public:
     int Compare(std::string_view a, std::string_view b) const;
     // "icu-<ICU collation version>-<locale>-secondary".
     const std::string& Version() const { return FVersion; }
+    // False when ICU knows nothing of the locale and fell back to the root
+    // rules (a well-formed but unknown id such as "xx").
+    bool Known() const { return FKnown; }
 
 private:
     UCollator* FCollator = nullptr;
     std::string FVersion;
+    bool FKnown = true;
 };
 
 // Registers the collation MONEYKEY (backed by collator) on db.

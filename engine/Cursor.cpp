@@ -398,7 +398,11 @@ bool Cursor::Next() {
     Bound after{KeyOf(FWin[FPos]), true};
     Bound lo = LowerLimit();
     if (CompareBounds(after, lo) > 0) lo = std::move(after);
+    const Bound from{KeyOf(FWin[FPos]), true};
     std::vector<Row> rows = Fetch(lo, UpperLimit(), true, BatchSize(true));
+    // An index whose order disagrees with the comparisons (a damaged one)
+    // could lead back; never move to a key that is not greater.
+    if (!rows.empty() && CompareRowToBound(KeyOf(rows.front()), from) <= 0) rows.clear();
     if (rows.empty()) {
         FEof = true;
         FBof = false;
@@ -427,7 +431,9 @@ bool Cursor::Prior() {
     Bound before{KeyOf(FWin[FPos]), false};
     Bound hi = UpperLimit();
     if (CompareBounds(before, hi) < 0) hi = std::move(before);
+    const Bound from{KeyOf(FWin[FPos]), false};
     std::vector<Row> rows = Fetch(LowerLimit(), hi, false, BatchSize(false));
+    if (!rows.empty() && CompareRowToBound(KeyOf(rows.front()), from) >= 0) rows.clear();
     if (rows.empty()) {
         FBof = true;
         FEof = false;

@@ -220,7 +220,10 @@ void RewriteTable(const std::string& path0, Change change) {
 
 void CreateTable(const std::string& path, const TableSchema& schema) {
     ValidateSchema(schema);
-    Collator coll(schema.Locale);  // refuses an unknown locale before anything is written
+    Collator coll(schema.Locale);
+    // Refuse an unknown locale before anything is written, rather than order
+    // the keys silently by the root rules.
+    if (!coll.Known()) throw EngineError("No collation is available for locale '" + schema.Locale + "'");
     const int fd = CreateCatalogFile(path, schema);
     ::close(fd);
     try {
@@ -297,6 +300,8 @@ BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Im
     try {
         m.Locks.LockTable();
         m.Store.Open(m.Path, false);
+        // Index pages of a large load stay in memory until the commit.
+        m.Store.Exec("PRAGMA cache_size=-262144");
         m.Schema = LoadSchema(m.Store, m.Path);
         m.Coll = std::make_unique<Collator>(m.Schema.Locale);
         RegisterMoneyKey(m.Store.Db(), m.Coll.get());

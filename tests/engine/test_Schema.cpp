@@ -1,0 +1,181 @@
+// The schema API: creating tables, adding and dropping indexes, bulk inserts,
+// reading the catalogue, and the re-index of a table whose collation changed.
+#include "engine/Engine.h"
+
+#include "engine/Collation.h"
+#include "engine/PageStore.h"
+#include "engine/Table.h"
+
+#include "EngineTestUtil.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace engine;
+using enginetest::Col;
+using enginetest::Ix;
+using enginetest::TempDir;
+
+namespace {
+
+TableSchema People() {
+    TableSchema s;
+    s.Columns = {Col("Name", 'C', 20), Col("Born", 'D'), Col("No", 'L', 0, true), Col("Changed", 'Z')};
+    s.Indexes = {Ix({0})};
+    s.Locale = "cs";
+    return s;
+}
+
+void Load(const std::string& path, const std::vector<std::pair<std::string, std::string>>& rows) {
+    BulkInserter ins(path);
+    for (const auto& [name, born] : rows)
+        ins.Add({Value::Text(name), ParseValue('D', born), Value::Null(), Value::Null()});
+    ins.Commit();
+}
+
+std::vector<std::string> NamesInOrder(Table& t) {
+    std::vector<std::string> out;
+    for (t.MoveFirst(); !t.Eof() && t.RecordNumber() >= 0; t.MoveNext()) out.push_back(t.GetValue(0).s);
+    return out;
+}
+
+}  // namespace
+
+TEST(EngineSchema, CreateAndReadTheCatalogue) {
+    TempDir dir;
+    const std::string path = dir.File("people.dat");
+    TableSchema s = People();
+    s.Columns.push_back(Col("A very long column name indeed", 'M'));
+    CreateTable(path, s);
+    EXPECT_ENGINE_ERROR(CreateTable(path, s), "Table file '" + path + "' already exists");
+    {
+        BulkInserter ins(path);
+        ins.Add({Value::Text("Eva"), Value::Null(), Value::Null(), Value::Null(), Value::Text("memo")});
+        ins.Add({Value::Text("Adam"), Value::Null(), Value::Int(7), Value::Null(), Value::Null()});
+        ins.Commit();
+    }
+    const TableInfo info = ReadTableInfo(path);
+    EXPECT_EQ(info.RecordCount, 2);
+    EXPECT_EQ(info.Schema.Locale, "cs");
+    ASSERT_EQ(info.Schema.Columns.size(), 5u);
+    EXPECT_EQ(info.Schema.Columns[4].Name, "A very long column name indeed");  // full name kept
+    EXPECT_TRUE(info.Schema.Columns[2].AutoInc);
+    ASSERT_EQ(info.Schema.Indexes.size(), 1u);
+    // A table with no columns at all is still a table.
+    CreateTable(dir.File("empty.dat"), TableSchema{});
+    EXPECT_EQ(ReadTableInfo(dir.File("empty.dat")).Schema.Columns.size(), 0u);
+    // An unknown locale is refused before a file is written.
+    TableSchema bad = People();
+    bad.Locale = "xx!";
+    EXPECT_ENGINE_ERROR(CreateTable(dir.File("bad.dat"), bad), "Locale 'xx!' is not a valid locale id");
+    bad.Locale = "xx";
+    EXPECT_ENGINE_ERROR(CreateTable(dir.File("bad.dat"), bad), "No collation is available for locale 'xx'");
+    EXPECT_ENGINE_ERROR(ReadTableInfo(dir.File("bad.dat")), "Table file '" + dir.File("bad.dat") + "' does not exist");
+}
+
+TEST(EngineSchema, BulkInsertIsAllOrNothing) {
+    TempDir dir;
+    const std::string path = dir.File("bulk.dat");
+    CreateTable(path, People());
+    Load(path, {{"Eva", "1990-05-01"}, {"Adam", "1985-01-31"}, {"Čeněk", ""}});
+    {
+        BulkInserter ins(path);
+        ins.Add({Value::Text("Lost"), Value::Null(), Value::Null(), Value::Null()});
+        // Destroyed without Commit: nothing is added.
+    }
+    {
+        BulkInserter ins(path);
+        ins.Add({Value::Text("Lost too"), Value::Null(), Value::Null(), Value::Null()});
+        EXPECT_ENGINE_ERROR(ins.Add({Value::Text(std::string(21, 'x')), Value::Null(), Value::Null(), Value::Null()}),
+                            "Row 2 of the insert into table '" + path +
+                                "': Text of 21 bytes is too long for column 'Name' (at most 20 bytes)");
+        EXPECT_ENGINE_ERROR(ins.Commit(), "The bulk insert into table '" + path + "' has already ended");
+    }
+    {
+        BulkInserter ins(path);
+        EXPECT_ENGINE_ERROR(ins.Add({Value::Text("x"), Value::Null(), Value::Null(), Value::Int(1)}),
+                            "Row 1 of the insert into table '" + path +
+                                "': column 'Changed' holds the time of the last post and cannot be written");
+    }
+    Table t;
+    t.Open(path);
+    EXPECT_EQ(t.CountRecords(), 3);
+    // Auto-increment columns were numbered, the post date written.
+    ASSERT_TRUE(t.MoveToRecord(3));
+    EXPECT_EQ(t.GetValue(2).i, 3);
+    EXPECT_FALSE(t.GetValue(3).IsNull());
+    EXPECT_EQ(t.NextAutoIncValue(2), 4);
+    // While the table is open, a bulk insert (which needs the table lock) waits for nobody.
+    EXPECT_ENGINE_ERROR(BulkInserter{path}, "Table '" + path + "' is in use by another user");
+}
+
+TEST(EngineSchema, AddAndDropIndexes) {
+    TempDir dir;
+    const std::string path = dir.File("ix.dat");
+    TableSchema s = People();
+    s.Indexes.clear();
+    CreateTable(path, s);
+    Load(path, {{"Eva", "1990-05-01"}, {"adam", "1985-01-31"}, {"Čeněk", "2001-01-01"}, {"Cyril", "1985-01-31"}});
+    EXPECT_EQ(AddIndex(path, Ix({1, 0})), 0);
+    EXPECT_EQ(AddIndex(path, Ix({0}, true)), 1);
+    // A unique index over equal keys is refused by name; the table keeps its indexes.
+    EXPECT_ENGINE_ERROR(AddIndex(path, Ix({1}, true)),
+                        "Cannot create the unique index 'Born' on table '" + path + "': records with equal keys exist");
+    {
+        Table t;
+        t.Open(path);
+        ASSERT_EQ(t.Schema().Indexes.size(), 2u);
+        t.SetIndex("Name");
+        EXPECT_EQ(NamesInOrder(t), (std::vector<std::string>{"adam", "Cyril", "Čeněk", "Eva"}));
+        t.SetIndex("born+name");
+        EXPECT_EQ(NamesInOrder(t), (std::vector<std::string>{"adam", "Cyril", "Eva", "Čeněk"}));
+        // The schema cannot change under an open table.
+        EXPECT_ENGINE_ERROR(DropIndex(path, 0), "Table '" + path + "' is in use by another user");
+    }
+    DropIndex(path, 0);
+    EXPECT_ENGINE_ERROR(DropIndex(path, 5), "Table '" + path + "' has no index number 6");
+    Table t;
+    t.Open(path);
+    ASSERT_EQ(t.Schema().Indexes.size(), 1u);
+    EXPECT_TRUE(t.Schema().Indexes[0].Unique);
+    EXPECT_ENGINE_STATUS(t.SetIndex("Born+Name"), stInvalidIndex);
+    t.SetIndex("Name");
+    EXPECT_EQ(NamesInOrder(t), (std::vector<std::string>{"adam", "Cyril", "Čeněk", "Eva"}));
+    // The unique index moved to position 0 still refuses duplicates.
+    t.AddRecord();
+    t.SetValue(0, ClientValue::Text("EVA"));
+    EXPECT_ENGINE_ERROR(t.Post(), "Key violation: the unique index 'Name' of table '" + path + "' already holds this key");
+}
+
+TEST(EngineSchema, ChangedCollationVersionIsReindexedAtOpen) {
+    TempDir dir;
+    const std::string path = dir.File("coll.dat");
+    CreateTable(path, People());
+    Load(path, {{"chata", "2000-01-01"}, {"hrad", "2000-01-01"}, {"Cyril", "2000-01-01"}});
+    {
+        // Rebuild the index as other collation rules would have built it (in
+        // byte order, where "chata" comes before "hrad") and record another
+        // collator version.
+        PageStore store;
+        store.Open(path, false);
+        sqlite3_create_collation(store.Db(), "MONEYKEY", SQLITE_UTF8, nullptr,
+                                 [](void*, int n1, const void* a, int n2, const void* b) {
+                                     const int c = std::memcmp(a, b, static_cast<std::size_t>(std::min(n1, n2)));
+                                     return c != 0 ? c : n1 - n2;
+                                 });
+        store.Exec("REINDEX ix0");
+        store.SetMeta("collator", Value::Text("icu-0.0.0.0-cs-secondary"));
+    }
+    Table t;
+    t.Open(path);
+    t.SetIndex("Name");
+    EXPECT_EQ(NamesInOrder(t), (std::vector<std::string>{"Cyril", "hrad", "chata"}));
+    t.Close();
+    PageStore store;
+    store.Open(path, false);
+    Value v;
+    ASSERT_TRUE(store.GetMeta("collator", v));
+    EXPECT_EQ(v.s, Collator("cs").Version());
+}
