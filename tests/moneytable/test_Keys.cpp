@@ -21,7 +21,9 @@ public:
         const std::uint8_t* B = KeyBuffers(K);
         return std::vector<std::uint8_t>(B, B + GetRecordSize());
     }
-    TMKeyBuffer Trailer(TMKeyIndex K) { return *GetMKeyBuffer(KeyBuffers(K)); }
+    // The trailer's members, copied out of the packed record.
+    int KeyCount(TMKeyIndex K) { return GetMKeyBuffer(KeyBuffers(K))->FieldCount; }
+    int KeyModified(TMKeyIndex K) { return GetMKeyBuffer(KeyBuffers(K))->Modified; }
 };
 
 // Columns 0 Payee C20, 1 Date D, 2 Amount R, 3 Num L, 4 Id G.
@@ -271,16 +273,16 @@ TEST_F(Keys, ChangingTheIndexUnderARangeKeepsTheSharedFields) {
     Calls().clear();
     // The same leading fields: nothing is lowered, the record stays.
     T.SetIndexFieldNames("Payee;Amount");
-    EXPECT_EQ(T.Trailer(mkiRangeStart).FieldCount, 2);
-    EXPECT_EQ(T.Trailer(mkiRangeEnd).FieldCount, 2);
+    EXPECT_EQ(T.KeyCount(mkiRangeStart), 2);
+    EXPECT_EQ(T.KeyCount(mkiRangeEnd), 2);
     EXPECT_EQ(T.RecNo(), 4);
     EXPECT_EQ(Engine().Count("MoveFirst"), 0);
     // One shared field: both counts become 1, the table goes to its first
     // record.
     Calls().clear();
     T.SetIndexFieldNames("Payee;Date");
-    EXPECT_EQ(T.Trailer(mkiRangeStart).FieldCount, 1);
-    EXPECT_EQ(T.Trailer(mkiRangeEnd).FieldCount, 1);
+    EXPECT_EQ(T.KeyCount(mkiRangeStart), 1);
+    EXPECT_EQ(T.KeyCount(mkiRangeEnd), 1);
     EXPECT_EQ(Engine().Count("Filter.SetRangeBound(0, [BSTR:'Bob'])"), 1);
     EXPECT_EQ(Engine().Count("Filter.SetRangeBound(-1, [BSTR:'Bob'])"), 1);
     EXPECT_EQ(Engine().Count("MoveFirst"), 1);
@@ -289,8 +291,8 @@ TEST_F(Keys, ChangingTheIndexUnderARangeKeepsTheSharedFields) {
     // Nothing shared: the range is lifted and the filter removed.
     Calls().clear();
     T.SetIndexFieldNames("Num");
-    EXPECT_EQ(T.Trailer(mkiRangeStart).FieldCount, 0);
-    EXPECT_EQ(T.Trailer(mkiRangeEnd).FieldCount, 0);
+    EXPECT_EQ(T.KeyCount(mkiRangeStart), 0);
+    EXPECT_EQ(T.KeyCount(mkiRangeEnd), 0);
     EXPECT_EQ(Engine().Count("SetFilter(nil)"), 1);
     EXPECT_EQ(PayeesInOrder(), (std::vector<std::string>{"Alice2", "Bob3", "Carol1", "Dave5", "Bob4"}));
 }
@@ -332,8 +334,8 @@ TEST_F(Keys, SetKeyEditsTheLookupBufferNotTheRecord) {
     Link.Events.clear();
     T.Post();
     EXPECT_EQ(T.State(), dsBrowse);
-    EXPECT_EQ(T.Trailer(mkiLookup).Modified, 1);
-    EXPECT_EQ(T.Trailer(mkiLookup).FieldCount, 1);
+    EXPECT_EQ(T.KeyModified(mkiLookup), 1);
+    EXPECT_EQ(T.KeyCount(mkiLookup), 1);
     std::vector<TDataEvent> Events;
     for (auto& E : Link.Events) Events.push_back(E.first);
     EXPECT_EQ(Events, (std::vector<TDataEvent>{deUpdateRecord, deCheckBrowseMode, deUpdateState, deDataSetChange}));
@@ -363,8 +365,8 @@ TEST_F(Keys, EditKeyAndCancelRestoreTheKeyExactly) {
     T.Cancel();
     EXPECT_EQ(T.State(), dsBrowse);
     EXPECT_EQ(T.KeyBytes(mkiLookup), Before);
-    EXPECT_EQ(T.Trailer(mkiLookup).FieldCount, 2);
-    EXPECT_EQ(T.Trailer(mkiLookup).Modified, 1);
+    EXPECT_EQ(T.KeyCount(mkiLookup), 2);
+    EXPECT_EQ(T.KeyModified(mkiLookup), 1);
     // SetKey clears the key, trailer included, and Cancel brings it back too.
     T.SetKey();
     EXPECT_TRUE(T.FieldByName("Payee")->IsNull());
@@ -399,8 +401,8 @@ TEST_F(Keys, AKeyWithoutFieldCountIsNeverSought) {
     T.SetKey();
     T.FieldByName("Payee")->SetAsString("Bob");
     T.Post();
-    EXPECT_EQ(T.Trailer(mkiLookup).FieldCount, 0);
-    EXPECT_EQ(T.Trailer(mkiLookup).Modified, 1);
+    EXPECT_EQ(T.KeyCount(mkiLookup), 0);
+    EXPECT_EQ(T.KeyModified(mkiLookup), 1);
     Calls().clear();
     EXPECT_FALSE(T.GotoKey());
     EXPECT_EQ(Engine().Count("Seek"), 0);
@@ -420,14 +422,14 @@ TEST_F(Keys, OneKeyValueIsASingleVariantSeveralAreAnArray) {
     OpenWith("Payee;Amount");
     // One value on a two-field index: SeekKey with one variant, count 1.
     EXPECT_TRUE(T.FindKey({"Bob"}));
-    EXPECT_EQ(T.Trailer(mkiLookup).FieldCount, 1);
+    EXPECT_EQ(T.KeyCount(mkiLookup), 1);
     EXPECT_EQ(Engine().CallsStartingWith({"Seek"}), (std::vector<std::string>{"SeekKey(BSTR:'Bob')"}));
     EXPECT_EQ(T.RecNo(), 3);
     Calls().clear();
     EXPECT_TRUE(T.FindKey({"Bob", 25.0}));
     EXPECT_EQ(Engine().CallsStartingWith({"Seek"}), (std::vector<std::string>{"SeekKeys([BSTR:'Bob', R8:25])"}));
     EXPECT_EQ(T.RecNo(), 4);
-    EXPECT_EQ(T.Trailer(mkiLookup).FieldCount, 2);
+    EXPECT_EQ(T.KeyCount(mkiLookup), 2);
     // A null value travels as an empty variant.
     Calls().clear();
     T.FindKey({"Bob", static_cast<const void*>(nullptr)});
@@ -520,7 +522,7 @@ TEST_F(Keys, SeekStatusesGoThroughCheckError) {
     T.SetIndexFieldNames("");
     T.Open();
     // The buffers were re-allocated at open: the key is gone.
-    EXPECT_EQ(T.Trailer(mkiLookup).FieldCount, 0);
+    EXPECT_EQ(T.KeyCount(mkiLookup), 0);
 }
 
 TEST_F(Keys, BFSeekBeyondTheIndexFieldsBuildsNothing) {

@@ -18,7 +18,9 @@ namespace {
 class TRangeTable : public TTestTable {
 public:
     using TTestTable::TTestTable;
-    TMKeyBuffer Trailer(TMKeyIndex K) { return *GetMKeyBuffer(KeyBuffers(K)); }
+    // The trailer's members, copied out of the packed record.
+    int KeyCount(TMKeyIndex K) { return GetMKeyBuffer(KeyBuffers(K))->FieldCount; }
+    int KeyModified(TMKeyIndex K) { return GetMKeyBuffer(KeyBuffers(K))->Modified; }
 };
 
 // Master /data/ACC.dat: 0 Id L, 1 Name C10; index Id.
@@ -86,9 +88,9 @@ TEST_F(Ranges, BoundsOfDifferentLengths) {
     EXPECT_EQ(Bounds(), (std::vector<std::string>{"Filter.SetRangeBound(0, nil)", "Filter.SetRangeBound(-1, nil)",
                                                   "Filter.SetRangeBound(0, [BSTR:'Cleo'])",
                                                   "Filter.SetRangeBound(-1, [BSTR:'Cleo', R8:10])", "SetFilter(filter)"}));
-    EXPECT_EQ(D.Trailer(mkiRangeStart).FieldCount, 1);
-    EXPECT_EQ(D.Trailer(mkiRangeEnd).FieldCount, 2);
-    EXPECT_EQ(D.Trailer(mkiRangeStart).Modified, 1);  // the dataset's flag: values were assigned
+    EXPECT_EQ(D.KeyCount(mkiRangeStart), 1);
+    EXPECT_EQ(D.KeyCount(mkiRangeEnd), 2);
+    EXPECT_EQ(D.KeyModified(mkiRangeStart), 1);  // the dataset's flag: values were assigned
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Cleo3"}));
     // Two-value start, one-value end.
     Calls().clear();
@@ -105,9 +107,9 @@ TEST_F(Ranges, AnEmptyBoundSwitchesTheRangeOff) {
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Bert4", "Cleo3", "Cleo6"}));
     Calls().clear();
     D.SetRange({}, {"Cleo"});
-    EXPECT_EQ(D.Trailer(mkiRangeStart).FieldCount, 0);
-    EXPECT_EQ(D.Trailer(mkiRangeStart).Modified, 0);  // nothing assigned
-    EXPECT_EQ(D.Trailer(mkiRangeEnd).FieldCount, 1);
+    EXPECT_EQ(D.KeyCount(mkiRangeStart), 0);
+    EXPECT_EQ(D.KeyModified(mkiRangeStart), 0);  // nothing assigned
+    EXPECT_EQ(D.KeyCount(mkiRangeEnd), 1);
     EXPECT_EQ(Bounds(), (std::vector<std::string>{"Filter.SetRangeBound(0, nil)", "Filter.SetRangeBound(-1, nil)",
                                                   "SetFilter(nil)"}));
     EXPECT_EQ(Rows().size(), 6u);
@@ -128,7 +130,7 @@ TEST_F(Ranges, EditedBoundsTakeEffectAtApplyRange) {
     D.Post();
     // Nothing is applied before ApplyRange.
     EXPECT_EQ(Engine().Count("SetFilter"), 0);
-    EXPECT_EQ(D.Trailer(mkiRangeStart).Modified, 1);
+    EXPECT_EQ(D.KeyModified(mkiRangeStart), 1);
     D.ApplyRange();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Bert4", "Cleo3", "Cleo6"}));
     // Editing the end and cancelling keeps the old end.
@@ -151,8 +153,8 @@ TEST_F(Ranges, CancelRangeOnAPlainTableRemovesTheRange) {
     D.Next();
     Calls().clear();
     D.CancelRange();
-    EXPECT_EQ(D.Trailer(mkiRangeStart).FieldCount, 0);
-    EXPECT_EQ(D.Trailer(mkiRangeEnd).FieldCount, 0);
+    EXPECT_EQ(D.KeyCount(mkiRangeStart), 0);
+    EXPECT_EQ(D.KeyCount(mkiRangeEnd), 0);
     EXPECT_EQ(Engine().Count("SetFilter(nil)"), 1);
     EXPECT_EQ(Engine().Count("MoveFirst"), 1);
     EXPECT_EQ(D.FieldByName("Payee")->AsString(), "Abel");
@@ -200,7 +202,7 @@ TEST_F(Ranges, TheMasterRangeFollowsTheMaster) {
     EXPECT_EQ(Engine().Count("Filter.SetRangeBound(0, [I4:1])"), 1);
     EXPECT_EQ(D.GetMasterFieldCount(), 1);
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Abel2", "Bert4"}));
-    EXPECT_EQ(D.Trailer(mkiRangeStart).Modified, 1);
+    EXPECT_EQ(D.KeyModified(mkiRangeStart), 1);
     Calls().clear();
     M.Next();
     EXPECT_EQ(Engine().Count("Filter.SetRangeBound(-1, [I4:2])"), 1);
@@ -211,13 +213,13 @@ TEST_F(Ranges, TheMasterRangeFollowsTheMaster) {
     M.Prior();
     D.SetRange({"Cleo"}, {"Dora"});
     EXPECT_EQ(Engine().Count("Filter.SetRangeBound(0, [I4:2, BSTR:'Cleo'])"), 1);
-    EXPECT_EQ(D.Trailer(mkiRangeStart).FieldCount, 2);
+    EXPECT_EQ(D.KeyCount(mkiRangeStart), 2);
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Cleo3", "Cleo6", "Dora1"}));
     ExpectError<EDatabaseError>([&] { D.SetRange({"A", "B"}, {"C"}); }, "No index currently active");
     // CancelRange keeps the master range.
     Calls().clear();
     D.CancelRange();
-    EXPECT_EQ(D.Trailer(mkiRangeStart).FieldCount, 1);
+    EXPECT_EQ(D.KeyCount(mkiRangeStart), 1);
     EXPECT_EQ(Bounds(), (std::vector<std::string>{"Filter.SetRangeBound(0, nil)", "Filter.SetRangeBound(-1, nil)",
                                                   "Filter.SetRangeBound(0, [I4:2])", "Filter.SetRangeBound(-1, [I4:2])",
                                                   "SetFilter(filter)"}));
@@ -239,7 +241,7 @@ TEST_F(Ranges, KeysOfADetailStartWithTheMasterValues) {
     EXPECT_EQ(D.RecNo(), 1);
     Calls().clear();
     EXPECT_TRUE(D.FindKey({"Egon"}));
-    EXPECT_EQ(D.Trailer(mkiLookup).FieldCount, 2);
+    EXPECT_EQ(D.KeyCount(mkiLookup), 2);
     EXPECT_EQ(Engine().Count("SeekKeys([I4:2, BSTR:'Egon'])"), 1);
     ExpectError<EDatabaseError>([&] { D.FindKey({"Egon", "x"}); }, "No index currently active");
 }
