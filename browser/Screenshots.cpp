@@ -36,6 +36,9 @@ void Save(const QPixmap& Shot, const QString& Dir, const char* Name) {
 void ScheduleScreenshots(TTamblorBrowserForm& Form, const QString& Dir) {
     QDir().mkpath(Dir);
     TTamblorBrowserForm* F = &Form;
+    // Without a window manager (a bare virtual display) nobody maximises the
+    // window: give it the screen.
+    if (QScreen* Screen = F->screen()) F->setGeometry(Screen->availableGeometry());
     QTimer::singleShot(800, F, [F, Dir] {
         Save(Picture(*F, nullptr), Dir, "window.png");
         // The memo pane on a memo column, a few records down.
