@@ -485,8 +485,8 @@ TEST_F(RecordCommands, FilterActiveLeavesTheKeyStateWhenTheKeyIsBad) {
                                 "'two' is not a valid integer value for field 'Num'");
     EXPECT_EQ(T.State(), dsBrowse);
     // The start bound was stored before the end failed.
-    const TMKeyBuffer* Start = T.GetMKeyBuffer(T.KeyBuffers(mkiRangeStart));
-    EXPECT_EQ(Start->FieldCount, 1);
+    const int StartCount = T.GetMKeyBuffer(T.KeyBuffers(mkiRangeStart))->FieldCount;  // a packed member
+    EXPECT_EQ(StartCount, 1);
     // A closed table: the framework's error, no key state entered.
     T.Close();
     ExpectError<EDatabaseError>([&] { ApplyFilterActive(&T, true, "1", "2"); },

@@ -331,8 +331,8 @@ void TestRecordCommandsForm::filterActiveWithEmptyRangeTexts() {
     QVERIFY(!FForm->Table->Filtered());
     // The range's first key field is the empty string.
     QCOMPARE(Names(), (std::vector<std::string>{""}));
-    const TMKeyBuffer* Start = FForm->Table->GetMKeyBuffer(FForm->Table->KeyBuffers(mkiRangeStart));
-    QCOMPARE(Start->FieldCount, 1);
+    const int StartCount = FForm->Table->GetMKeyBuffer(FForm->Table->KeyBuffers(mkiRangeStart))->FieldCount;
+    QCOMPARE(StartCount, 1);
 }
 
 void TestRecordCommandsForm::uncheckingFilterActiveLiftsRangeAndFilter() {
