@@ -272,6 +272,7 @@ protected:
     void InternalLast() override;
     void InternalOpen() override;
     void InternalPost() override;
+    void InternalRefresh() override;
     void InternalSetToRecord(TRecordBuffer Buffer) override;
     bool IsCursorOpen() override;
     void SetBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) override;

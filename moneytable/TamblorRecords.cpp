@@ -106,6 +106,18 @@ void TMoneyTable::InternalSetToRecord(TRecordBuffer Buffer) {
     GotoRecNo(BufferRecNo(Buffer));
 }
 
+void TMoneyTable::InternalRefresh() {
+    // The engine shows what others posted at its next positioning; the
+    // framework's refresh re-reads the record the cursor already stands on,
+    // so the cursor is positioned on it once more first. A record that is
+    // gone is left to the resynchronisation that follows.
+    if (IsEmpty()) return;
+    FAtEof = false;
+    FAtBof = false;
+    std::int32_t Status = 0;
+    OleCheck(FEngineTable->MoveToRecord(BufferRecNo(ActiveBuffer()), &Status));
+}
+
 void TMoneyTable::InternalFirst() {
     std::int32_t Status = 0;
     OleCheck(FEngineTable->MoveFirst(&Status));

@@ -371,9 +371,9 @@ const std::vector<Command>& CommandTable() {
     static const std::vector<Command> table = {
         {"create", "create a table file with columns and indexes", kCreateHelp, RunCreate},
         {"import", "add the records of a CSV file to a table, all or nothing", kImportHelp, RunImport},
-        // "export" (write a table as text through the component) and
-        // "dump-header" (append a dump of the table file's header) take their
-        // places here, between import and info.
+        {"export", "write a table as TAB, ';' or CSV text through the component", kExportHelp, RunExport},
+        // "dump-header" (append a dump of the table file's header) takes its
+        // place here, between export and info.
         {"info", "show the columns, indexes and record count of a table", kInfoHelp, RunInfo},
         {"sample", "write the demo tables accounts, payees and transactions", kSampleHelp, RunSample},
     };

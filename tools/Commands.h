@@ -45,4 +45,8 @@ int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunSample(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// tools/ExportCommand.cpp: `tamblor export`, through TMoneyTable.
+int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+extern const char* const kExportHelp;
+
 }  // namespace tools

@@ -1036,3 +1036,140 @@ TEST_F(TableBlobStream, MemoTextsSurviveInsertsAppendsAndClose) {
     for (T.First(); !T.Eof(); T.Next()) Memos.push_back(Memo()->AsString());
     EXPECT_EQ(Memos, (std::vector<std::string>{"first memo", "", "third", "inserted 0", "inserted 1", "inserted 2"}));
 }
+
+// ====================================================================== real tables
+
+#ifdef TAMBLOR_HAVE_ENGINE
+#include "engine/Engine.h"
+#include "moneytable/Export.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+class RealTable : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FormatSettings = TFormatSettings::Invariant();
+        engine::RegisterEngineServer();
+        char Dir[] = "/tmp/mt_realXXXXXX";
+        ASSERT_NE(mkdtemp(Dir), nullptr);
+        FDir = Dir;
+        Path = FDir + "/bank.dat";
+        engine::TableSchema Schema;
+        Schema.Columns = {{"Name", 'C', 20},  {"Amount", 'R', 0}, {"Date", 'D', 0}, {"Note", 'M', 0},
+                          {"Id", 'G', 0},     {"Wide", 'U', 10},  {"Count", 'I', 0}, {"Stamp", 'Z', 0},
+                          {"Flag", 'B', 0}};
+        Schema.Indexes = {{{0}, false}};
+        engine::CreateTable(Path, Schema);
+        engine::BulkInserter In(Path);
+        using engine::Value;
+        In.Add({Value::Text("Alice"), Value::Real(12.5), Value::Int(45000), Value::Text("line 1\r\nline 2"),
+                Value::Text(kGuid1), Value::Text("W\xC3\xAF" "de"), Value::Int(3), Value::Null(), Value::Int(1)});
+        In.Add({Value::Text("Bob"), Value::Real(-1.25), Value::Null(), Value::Null(), Value::Null(), Value::Null(),
+                Value::Int(-7), Value::Null(), Value::Int(0)});
+        In.Commit();
+    }
+    void TearDown() override { std::filesystem::remove_all(FDir); }
+
+    std::string FDir;
+    std::string Path;
+};
+
+}  // namespace
+
+TEST_F(RealTable, ReadsEditsAndPostsThroughTheEngine) {
+    TMoneyTable T(nullptr);
+    T.SetFileName(FDir + "/bank.MNY");
+    T.Open();
+    EXPECT_EQ(T.RecordCount(), 2);
+    EXPECT_EQ(T.FieldByName("Name")->AsString(), "Alice");
+    EXPECT_DOUBLE_EQ(T.FieldByName("Amount")->AsFloat(), 12.5);
+    EXPECT_DOUBLE_EQ(T.FieldByName("Date")->AsDateTime(), 45000.0);
+    EXPECT_EQ(T.FieldByName("Note")->AsString(), "line 1\r\nline 2");
+    EXPECT_EQ(T.FieldByName("Wide")->AsString(), "W\xC3\xAF" "de");
+    EXPECT_EQ(T.FieldByName("Count")->AsInteger(), 3);
+    EXPECT_TRUE(T.FieldByName("Flag")->AsBoolean());
+    EXPECT_TRUE(T.FieldByName("Stamp")->ReadOnly());
+    EXPECT_EQ(T.FieldByName("_RECNO_")->AsInteger(), 1);
+
+    T.Edit();
+    T.FieldByName("Amount")->SetAsFloat(13.75);
+    T.FieldByName("Note")->SetAsString("rewritten");
+    T.Post();
+    T.Append();
+    T.FieldByName("Name")->SetAsString("Carol");
+    T.FieldByName("Count")->SetAsInteger(12);
+    T.Post();
+    EXPECT_EQ(T.FieldByName("_RECNO_")->AsInteger(), 3);
+    EXPECT_FALSE(T.FieldByName("Stamp")->IsNull()) << "the engine stamps the post";
+    T.Close();
+
+    T.Open();
+    EXPECT_DOUBLE_EQ(T.FieldByName("Amount")->AsFloat(), 13.75);
+    EXPECT_EQ(T.FieldByName("Note")->AsString(), "rewritten");
+    EXPECT_EQ(T.FieldByName("Id")->AsString(), kGuid1);
+    T.Last();
+    EXPECT_EQ(T.FieldByName("Name")->AsString(), "Carol");
+    T.Delete();
+    EXPECT_EQ(T.RecordCount(), 2);
+    EXPECT_EQ(T.FieldByName("Name")->AsString(), "Bob");
+}
+
+TEST_F(RealTable, EditDoesNotWriteBackWhatAnotherTableChanged) {
+    TMoneyTable A(nullptr), B(nullptr);
+    A.SetFileName(Path);
+    B.SetFileName(Path);
+    A.Open();
+    B.Open();
+    EXPECT_DOUBLE_EQ(A.FieldByName("Amount")->AsFloat(), 12.5);
+    B.Edit();
+    B.FieldByName("Amount")->SetAsFloat(99.0);
+    // While B holds the record lock, A cannot edit the record.
+    ExpectError<EOleException>([&] { A.Edit(); }, "Record is locked by another user");
+    EXPECT_EQ(A.State(), dsBrowse);
+    B.Post();
+    // A still shows what it read before; its edit starts from the stored values.
+    EXPECT_DOUBLE_EQ(A.FieldByName("Amount")->AsFloat(), 12.5);
+    A.Edit();
+    EXPECT_DOUBLE_EQ(A.FieldByName("Amount")->AsFloat(), 99.0);
+    A.FieldByName("Name")->SetAsString("Alicia");
+    A.Post();
+    // A refresh shows what the other table posted.
+    B.Refresh();
+    EXPECT_EQ(B.FieldByName("Name")->AsString(), "Alicia");
+    EXPECT_DOUBLE_EQ(B.FieldByName("Amount")->AsFloat(), 99.0);
+}
+
+TEST_F(RealTable, ExclusiveTableKeepsOthersOut) {
+    TMoneyTable A(nullptr), B(nullptr);
+    A.SetFileName(Path);
+    A.SetExclusive(true);
+    B.SetFileName(Path);
+    B.Open();
+    EXPECT_THROW(A.Open(), EOleException) << "someone else has the table open";
+    EXPECT_FALSE(A.Active());
+    B.Close();
+    A.Open();
+    EXPECT_TRUE(A.TableLocked());
+    EXPECT_THROW(B.Open(), EOleException);
+    A.Close();
+    B.Open();
+    EXPECT_TRUE(B.Active());
+}
+
+TEST_F(RealTable, ExportIsByteForByte) {
+    TMoneyTable T(nullptr);
+    T.SetFileName(Path);
+    T.Open();
+    T.FieldByName("Stamp")->SetVisible(false);  // the date of the bulk insert
+    TMemoryStream S;
+    moneytable::ExportDataSet(&T, S, moneytable::TExportFormat::Semicolon);
+    const std::string Got(static_cast<const char*>(S.Memory()), static_cast<std::size_t>(S.Size()));
+    EXPECT_EQ(Got,
+              "_RECNO_;Name;Amount;Date;Note;Id;Wide;Count;Flag\r\n"
+              "1;Alice;12.5;2023-03-15;line 1\r\nline 2;" + kGuid1 + ";W\xC3\xAF" "de;3;True\r\n"
+              "2;Bob;-1.25;;;;;-7;False\r\n");
+}
+#endif
