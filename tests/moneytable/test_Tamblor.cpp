@@ -608,6 +608,34 @@ TEST_F(TableFieldData, FieldListInAnotherOrderFindsSlotsByFieldNumber) {
     EXPECT_EQ(Engine().Count("SetColumnValue(Calc"), 0);
 }
 
+TEST_F(TableFieldData, KeyStateReadsAndWritesTheKeyBuffer) {
+    MakeBank().Indexes = {{0}};
+    TTestTable T(nullptr);
+    T.SetFileName(kBankPath);
+    T.SetIndexFieldNames("Name");
+    T.Open();
+    TDataSource Source(nullptr);
+    TRecordingLink Link;
+    Source.SetDataSet(&T);
+    Link.SetDataSource(&Source);
+    T.SetKey();
+    TRecordBuffer Key = nullptr;
+    ASSERT_TRUE(T.GetActiveRecBuf(Key));
+    EXPECT_EQ(Key, T.KeyBuffer());
+    EXPECT_TRUE(T.FieldByName("Name")->IsNull()) << "a cleared key has every field null";
+    Link.Events.clear();
+    T.FieldByName("Name")->SetAsString("Bo");
+    EXPECT_EQ(T.FieldByName("Name")->AsString(), "Bo");
+    EXPECT_EQ(Link.ChangedFields(), (std::vector<TField*>{T.FieldByName("Name")}));
+    EXPECT_EQ(T.ModifiedFieldArray(), nullptr) << "a key assignment marks no record field";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Key + 4)), "Bo");
+    // The record itself is untouched.
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(T.ActiveBuffer() + 4)), "Alice");
+    T.Cancel();
+    EXPECT_EQ(T.FieldByName("Name")->AsString(), "Alice");
+    T.Close();
+}
+
 TEST_F(TableFieldData, BitsAndNullFlags) {
     std::uint8_t Bits[2] = {0, 0};
     EXPECT_TRUE(TMoneyTable::GetBit(Bits, 9));
