@@ -6,6 +6,7 @@
 #include "tools/Args.h"
 #include "tools/Csv.h"
 #include "tools/Sample.h"
+#include "tools/TableCommands.h"
 
 #include <unicode/unistr.h>
 
@@ -372,8 +373,7 @@ const std::vector<Command>& CommandTable() {
         {"create", "create a table file with columns and indexes", kCreateHelp, RunCreate},
         {"import", "add the records of a CSV file to a table, all or nothing", kImportHelp, RunImport},
         {"export", "write a table as TAB, ';' or CSV text through the component", kExportHelp, RunExport},
-        // "dump-header" (append a dump of the table file's header) takes its
-        // place here, between export and info.
+        {"dump-header", "append a dump of a table file's header to a text file", kDumpHeaderHelp, RunDumpHeader},
         {"info", "show the columns, indexes and record count of a table", kInfoHelp, RunInfo},
         {"sample", "write the demo tables accounts, payees and transactions", kSampleHelp, RunSample},
     };

@@ -18,16 +18,6 @@ const char* const kDumpHeaderHelp =
     "exist: it is appended to, never created. OUTPUT '-' writes the dump to the standard output.\n"
     "Lines end with CR LF; every dump ends with two empty lines.\n";
 
-const char* const kExportSelectionHelp =
-    "  --index NAMES        order by the index on these fields, names separated by ';' (as the\n"
-    "                       browser's index list shows them, e.g. Payee;Date)\n"
-    "  --filter EXPR        only the records for which the filter expression holds\n"
-    "  --case-insensitive   the filter compares text ignoring letter case\n"
-    "  --no-partial         a text ending in '*' in the filter is no prefix pattern\n"
-    "  --range-start TEXT   with --range-end and --index: only the records whose leading index\n"
-    "  --range-end TEXT     fields lie between the two keys (both included); TEXT holds the values\n"
-    "                       of the index fields separated by '|', as the browser's key box reads them\n";
-
 // --------------------------------------------------------------------------
 // dump-header
 

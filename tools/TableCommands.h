@@ -10,7 +10,6 @@
 // Export selection, for `export`:
 //   ExportSelectionOptions()  the option specifications to merge into the
 //                             command's ParseArgs call
-//   kExportSelectionHelp      their help lines
 //   ApplyExportSelection      puts the parsed options into force on the open
 //                             table, in this order: --index (IndexFieldNames),
 //                             --case-insensitive / --no-partial (FilterOptions),
@@ -40,7 +39,6 @@ namespace tools {
 extern const char* const kDumpHeaderHelp;
 int RunDumpHeader(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-extern const char* const kExportSelectionHelp;
 const std::vector<OptionSpec>& ExportSelectionOptions();
 // Throws UsageError for options that cannot go together: --range-start
 // without --range-end (or the reverse), a range without --index, and
