@@ -56,6 +56,16 @@ int main(int argc, char** argv) {
     std::printf("memory after open:      %10ld KiB resident (%+ld KiB against before the open)\n", rssOpen,
                 rssOpen - rss0);
 
+    // Warm-up: read the whole file once so that both timed scans find it in
+    // the operating system's cache.
+    {
+        std::FILE* fp = std::fopen(path.c_str(), "rb");
+        std::vector<char> buf(1 << 20);
+        while (fp && std::fread(buf.data(), 1, buf.size(), fp) == buf.size()) {
+        }
+        if (fp) std::fclose(fp);
+    }
+
     // Full scan through the engine interface, every column by name.
     const char* names[] = {"Name", "Payee", "Day", "Amount", "Flag", "Seq", "Memo", "Category", "Clock", "Id"};
     std::vector<OleVariant> cols;

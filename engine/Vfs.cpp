@@ -5,6 +5,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -44,7 +47,50 @@ struct ShimFile {
     StorageFile* File;        // path, kind, the unix file
     std::int64_t Offset;      // PageStoreOffset for the table file, 0 otherwise
     void volatile* Shm0;      // region 0 of the shared-memory WAL index, once mapped
+    int LockFd;               // table file: this connection's own lock descriptor (-1 otherwise)
+    int LockLevel;            // SQLITE_LOCK_NONE ... SQLITE_LOCK_EXCLUSIVE
 };
+
+// ---------------------------------------------------------------- locking
+//
+// The page store's file locks are open-file-description (OFD) locks taken
+// on a descriptor of its own per connection, at the byte offsets of SQLite's
+// locking protocol. Classic POSIX locks (what the unix VFS would take) all
+// vanish when the process closes ANY descriptor of the file: a header dump
+// or a catalog read in the same process would silently drop them, and
+// another process could then checkpoint and delete the write-ahead log
+// under a live connection. OFD locks belong to their own descriptor only,
+// and they conflict between connections of one process as between
+// processes.
+//
+//   level      | bytes held
+//   NONE       | nothing
+//   SHARED     | read lock on the shared range
+//   RESERVED   | SHARED + write lock on the reserved byte
+//   PENDING    | + write lock on the pending byte (no new SHARED locks)
+//   EXCLUSIVE  | + write lock on the shared range
+// A SHARED lock is taken with a read lock on the pending byte held for the
+// moment, so that it waits while a writer is pending.
+constexpr off_t kPendingByte = 0x40000000;
+constexpr off_t kReservedByte = kPendingByte + 1;
+constexpr off_t kSharedFirst = kPendingByte + 2;
+constexpr off_t kSharedSize = 510;
+
+// 0 on success, SQLITE_BUSY when another holder conflicts, SQLITE_IOERR_LOCK
+// for any other failure.
+int OfdLock(int fd, short type, off_t start, off_t len) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = len;
+    for (;;) {
+        if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return SQLITE_OK;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EACCES) return SQLITE_BUSY;
+        return type == F_UNLCK ? SQLITE_IOERR_UNLOCK : SQLITE_IOERR_LOCK;
+    }
+}
 
 sqlite3_file* OsFile(sqlite3_file* f) {
     return reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(f) + sizeof(ShimFile));
@@ -56,6 +102,8 @@ int ShimClose(sqlite3_file* f) {
     sqlite3_file* os = OsFile(f);
     int rc = SQLITE_OK;
     if (os->pMethods) rc = os->pMethods->xClose(os);
+    if (p->LockFd >= 0) ::close(p->LockFd);  // drops this connection's OFD locks only
+    p->LockFd = -1;
     delete p->File;
     p->File = nullptr;
     return rc;
@@ -90,16 +138,84 @@ int ShimFileSize(sqlite3_file* f, sqlite3_int64* size) {
 }
 
 int ShimLock(sqlite3_file* f, int level) {
-    sqlite3_file* os = OsFile(f);
-    return os->pMethods->xLock(os, level);
+    ShimFile* p = Shim(f);
+    if (p->LockFd < 0) {
+        sqlite3_file* os = OsFile(f);
+        return os->pMethods->xLock(os, level);
+    }
+    if (p->LockLevel >= level) return SQLITE_OK;
+    const int fd = p->LockFd;
+    if (level == SQLITE_LOCK_SHARED) {
+        int rc = OfdLock(fd, F_RDLCK, kPendingByte, 1);
+        if (rc != SQLITE_OK) return rc;
+        rc = OfdLock(fd, F_RDLCK, kSharedFirst, kSharedSize);
+        const int rc2 = OfdLock(fd, F_UNLCK, kPendingByte, 1);
+        if (rc != SQLITE_OK) return rc;
+        if (rc2 != SQLITE_OK) {
+            OfdLock(fd, F_UNLCK, kSharedFirst, kSharedSize);
+            return rc2;
+        }
+        p->LockLevel = SQLITE_LOCK_SHARED;
+        return SQLITE_OK;
+    }
+    if (p->LockLevel < SQLITE_LOCK_SHARED) return SQLITE_IOERR_LOCK;  // SQLite always asks for SHARED first
+    if (level == SQLITE_LOCK_RESERVED) {
+        const int rc = OfdLock(fd, F_WRLCK, kReservedByte, 1);
+        if (rc == SQLITE_OK) p->LockLevel = SQLITE_LOCK_RESERVED;
+        return rc;
+    }
+    // EXCLUSIVE (through PENDING).
+    if (p->LockLevel < SQLITE_LOCK_PENDING) {
+        const int rc = OfdLock(fd, F_WRLCK, kPendingByte, 1);
+        if (rc != SQLITE_OK) return rc;
+        p->LockLevel = SQLITE_LOCK_PENDING;
+    }
+    const int rc = OfdLock(fd, F_WRLCK, kSharedFirst, kSharedSize);
+    if (rc == SQLITE_OK) p->LockLevel = SQLITE_LOCK_EXCLUSIVE;
+    return rc;
 }
+
 int ShimUnlock(sqlite3_file* f, int level) {
-    sqlite3_file* os = OsFile(f);
-    return os->pMethods->xUnlock(os, level);
+    ShimFile* p = Shim(f);
+    if (p->LockFd < 0) {
+        sqlite3_file* os = OsFile(f);
+        return os->pMethods->xUnlock(os, level);
+    }
+    if (p->LockLevel <= level) return SQLITE_OK;
+    const int fd = p->LockFd;
+    if (level == SQLITE_LOCK_SHARED) {
+        // Turning the write lock of the shared range into a read lock is atomic.
+        int rc = SQLITE_OK;
+        if (p->LockLevel == SQLITE_LOCK_EXCLUSIVE) rc = OfdLock(fd, F_RDLCK, kSharedFirst, kSharedSize);
+        const int rc2 = OfdLock(fd, F_UNLCK, kPendingByte, 2);  // pending and reserved bytes
+        if (rc != SQLITE_OK) return SQLITE_IOERR_RDLOCK;
+        if (rc2 != SQLITE_OK) return rc2;
+        p->LockLevel = SQLITE_LOCK_SHARED;
+        return SQLITE_OK;
+    }
+    const int rc = OfdLock(fd, F_UNLCK, kPendingByte, 2 + kSharedSize);
+    if (rc == SQLITE_OK) p->LockLevel = SQLITE_LOCK_NONE;
+    return rc;
 }
+
 int ShimCheckReservedLock(sqlite3_file* f, int* out) {
-    sqlite3_file* os = OsFile(f);
-    return os->pMethods->xCheckReservedLock(os, out);
+    ShimFile* p = Shim(f);
+    if (p->LockFd < 0) {
+        sqlite3_file* os = OsFile(f);
+        return os->pMethods->xCheckReservedLock(os, out);
+    }
+    if (p->LockLevel >= SQLITE_LOCK_RESERVED) {
+        *out = 1;
+        return SQLITE_OK;
+    }
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kReservedByte;
+    fl.l_len = 1;
+    if (::fcntl(p->LockFd, F_OFD_GETLK, &fl) != 0) return SQLITE_IOERR_CHECKRESERVEDLOCK;
+    *out = fl.l_type != F_UNLCK;
+    return SQLITE_OK;
 }
 
 int ShimFileControl(sqlite3_file* f, int op, void* arg) {
@@ -181,6 +297,8 @@ int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
     p->File = new (std::nothrow) StorageFile;
     p->Offset = (flags & SQLITE_OPEN_MAIN_DB) ? PageStoreOffset : 0;
     p->Shm0 = nullptr;
+    p->LockFd = -1;
+    p->LockLevel = SQLITE_LOCK_NONE;
     // Our methods are installed even when the open fails, so that SQLite
     // calls ShimClose, which frees what we allocated and closes the unix file
     // only when the unix VFS installed its methods.
@@ -191,7 +309,13 @@ int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
                     : (flags & SQLITE_OPEN_WAL)   ? FileKind::Wal
                                                   : FileKind::Other;
     p->File->Os = os;
-    return gBase->xOpen(gBase, name, os, flags, outFlags);
+    const int rc = gBase->xOpen(gBase, name, os, flags, outFlags);
+    if (rc == SQLITE_OK && (flags & SQLITE_OPEN_MAIN_DB) && name) {
+        p->LockFd = ::open(name, O_RDWR | O_CLOEXEC);
+        if (p->LockFd < 0) p->LockFd = ::open(name, O_RDONLY | O_CLOEXEC);
+        if (p->LockFd < 0) return SQLITE_CANTOPEN;
+    }
+    return rc;
 }
 
 int VfsDelete(sqlite3_vfs*, const char* name, int syncDir) { return gBase->xDelete(gBase, name, syncDir); }

@@ -4,8 +4,12 @@
 // The VFS "tamblor" wraps SQLite's default unix VFS. It adds PageStoreOffset
 // to every read, write, truncate, size and size hint of the main database
 // file (the table file), passes the write-ahead log (NAME.dat-wal) and the
-// shared-memory index (NAME.dat-shm) through unchanged, and keeps the unix
-// VFS's locking, shared memory and durability semantics by delegating them.
+// shared-memory index (NAME.dat-shm) through unchanged (their names cannot
+// collide with a table file, which ends in .dat), and delegates shared
+// memory and durability to the unix VFS. The table file's own locks follow
+// SQLite's locking protocol with open-file-description locks on a descriptor
+// of each connection, so that closing some other descriptor of the file in
+// this process (a header dump, a catalog read) drops none of them.
 // It never offers memory-mapped pages (the unix VFS would map the file from
 // offset 0). Every data call goes through the installed StorageIo
 // (StorageIo.h), so tests can inject failures.

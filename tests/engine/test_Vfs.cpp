@@ -292,3 +292,34 @@ TEST(EngineVfs, AnotherProcessPostIsSeenByTheNextPositioning) {
     EXPECT_EQ(t.CountRecords(), 1);
     EXPECT_EQ(Finish(c), 0);
 }
+
+TEST(EngineVfs, PageStoreLocksSurviveAnotherDescriptorBeingClosed) {
+    TempDir dir;
+    const std::string path = dir.File("dump.dat");
+    CreateTable(path, Schema());
+    Table t;
+    t.Open(path);
+    Add(t, "x", 1);
+    // A header dump in this process opens and closes the file: with classic
+    // POSIX locks this would drop every lock the page store holds.
+    const int dump = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(dump, 0);
+    char header[40];
+    ASSERT_EQ(::read(dump, header, sizeof header), 40);
+    ::close(dump);
+    // The connection still holds its shared lock on SQLite's shared range:
+    // nobody could take the exclusive lock that checkpoints and deletes the
+    // write-ahead log.
+    const int probe = ::open(path.c_str(), O_RDWR);
+    ASSERT_GE(probe, 0);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0x40000002;
+    fl.l_len = 510;
+    ASSERT_EQ(::fcntl(probe, F_OFD_GETLK, &fl), 0);
+    EXPECT_EQ(fl.l_type, F_RDLCK);
+    ::close(probe);
+    Add(t, "y", 2);
+    EXPECT_EQ(t.CountRecords(), 2);
+}
