@@ -56,38 +56,15 @@ void RegisterMoneyKey(sqlite3* db, Collator* collator) {
 }
 
 std::u16string Utf8ToUtf16(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
-    std::size_t i = 0;
-    // ASCII runs need no decoding.
-    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
-    out.assign(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(i));
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        char32_t cp;
-        std::size_t len;
-        if (c < 0x80) { cp = c; len = 1; }
-        else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
-        else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
-        else if ((c >> 3) == 30) { cp = c & 0x07; len = 4; }
-        else { out.push_back(0xFFFD); ++i; continue; }
-        if (i + len > s.size()) { out.push_back(0xFFFD); break; }
-        bool ok = true;
-        for (std::size_t k = 1; k < len; ++k) {
-            const unsigned char d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) { ok = false; break; }
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if (!ok) { out.push_back(0xFFFD); ++i; continue; }
-        i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
+    // A UTF-8 text never needs more UTF-16 units than it has bytes.
+    std::u16string out(s.size(), u'\0');
+    if (s.empty()) return out;
+    int32_t n = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &n, s.data(),
+                         static_cast<int32_t>(s.size()), 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING) return {};
+    out.resize(static_cast<std::size_t>(n));
     return out;
 }
 

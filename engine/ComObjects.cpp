@@ -226,12 +226,13 @@ public:
     }
     HRESULT GetColumnValue(const OleVariant& ColumnId, OleVariant* Value) override {
         if (!Value) return E_POINTER;
-        Value->Clear();
-        return Guard(nullptr, [&] {
+        const HRESULT hr = Guard(nullptr, [&] {
             const int c = Column(ColumnId);
             *Value = ToVariant(Spec(c), FTable.GetValue(c));
             return 0;
         });
+        if (FLastStatus != 0) Value->Clear();  // no value: empty
+        return hr;
     }
     HRESULT SetColumnValue(const OleVariant& ColumnId, const OleVariant& Value) override {
         return Guard(nullptr, [&] {

@@ -10,7 +10,7 @@
 namespace engine {
 
 namespace {
-constexpr std::size_t kMaxBatch = 256;
+constexpr std::size_t kMaxBatch = 128;
 // A positioning reads only the record it lands on: a seek is often the last
 // move before the client reads that one record. Moves from there fetch
 // batches that grow while the cursor keeps its direction.
@@ -280,6 +280,7 @@ std::string Cursor::SelectList() const {
 
 std::vector<Row> Cursor::Fetch(const Bound& lo, const Bound& hi, bool forward, std::size_t limit) {
     std::vector<Row> rows;
+    rows.reserve(limit);
     std::vector<Segment> segs = Decompose(lo, hi);
     if (!forward) std::reverse(segs.begin(), segs.end());
     std::string order;
