@@ -2,6 +2,11 @@
 // settings as the window starts with them.
 #include "browser/Dialogs.h"
 
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QtTest/QtTest>
 
 class TestDialogs : public QObject {
@@ -9,6 +14,7 @@ class TestDialogs : public QObject {
 private slots:
     void filtersBecomeQtNameFilters();
     void settingsStartAsDesigned();
+    void findDialogIsModelessAndReportsEachPress();
 };
 
 void TestDialogs::filtersBecomeQtNameFilters() {
@@ -36,5 +42,40 @@ void TestDialogs::settingsStartAsDesigned() {
     QVERIFY(Find.Down && Find.HideWholeWord && !Find.MatchCase);
 }
 
-QTEST_GUILESS_MAIN(TestDialogs)
+void TestDialogs::findDialogIsModelessAndReportsEachPress() {
+    QWidget Window;
+    Window.show();
+    browser::TQtDialogs Dialogs;
+    browser::TFindDialog Find;
+    Find.FindText = "smith";
+    std::vector<std::string> Presses;
+    Find.OnFind = [&] {
+        Presses.push_back(Find.FindText + (Find.MatchCase ? "|case" : "|nocase") + (Find.Down ? "|down" : "|up"));
+    };
+    Dialogs.ShowFind(Find, &Window);  // returns at once: the dialog is modeless
+    auto* Box = Window.findChild<QDialog*>();
+    QVERIFY(Box != nullptr);
+    QVERIFY(Box->isVisible());
+    QVERIFY(!Box->isModal());
+    auto* Text = Box->findChild<QLineEdit*>();
+    QCOMPARE(Text->text(), QString("smith"));
+    QPushButton* Next = nullptr;
+    for (QPushButton* B : Box->findChildren<QPushButton*>())
+        if (B->text() == "&Find Next") Next = B;
+    QVERIFY(Next != nullptr);
+    QTest::mouseClick(Next, Qt::LeftButton);
+    Text->setText("Jones");
+    Box->findChild<QCheckBox*>()->setChecked(true);
+    for (QRadioButton* R : Box->findChildren<QRadioButton*>())
+        if (R->text() == "&Up") R->setChecked(true);
+    QTest::mouseClick(Next, Qt::LeftButton);
+    QCOMPARE(Presses, (std::vector<std::string>{"smith|nocase|down", "Jones|case|up"}));
+    QCOMPARE(Find.FindText, std::string("Jones"));
+    // There is no whole-word option; Cancel hides the dialog.
+    for (QCheckBox* C : Box->findChildren<QCheckBox*>()) QVERIFY(!C->text().contains("word", Qt::CaseInsensitive));
+    Dialogs.CloseFind();
+    QVERIFY(!Box->isVisible());
+}
+
+QTEST_MAIN(TestDialogs)
 #include "test_Dialogs.moc"

@@ -205,6 +205,19 @@ void TestMainForm::startWithoutATable() {
     W->Edit1->setText("x");
     W.Key(Qt::Key_Return);  // no index: the key box does nothing
     QVERIFY(W.Dialogs.Errors.empty());
+
+    // Handler errors: the message in the error box, EAbort silent, and the
+    // controls' boxes go the same way while the window exists.
+    QVERIFY(!W->Guard([] { throw EAbort(); }));
+    QVERIFY(W.Dialogs.Errors.empty());
+    QVERIFY(!W->Guard([] { throw EConvertError("bad value"); }));
+    QVERIFY(W->Guard([] {}));
+    controls::ShowError("from a control");
+    QVERIFY(controls::Confirm("Delete record?"));
+    W.Dialogs.ConfirmAnswer = false;
+    QVERIFY(!controls::Confirm("Delete record?"));
+    QCOMPARE(W.Dialogs.Errors, (std::vector<std::string>{"bad value", "from a control"}));
+    QCOMPARE(W.Dialogs.Questions, (std::vector<std::string>{"Delete record?", "Delete record?"}));
 }
 
 void TestMainForm::missingStartTableShowsTheErrorAndOpensTheWindow() {
