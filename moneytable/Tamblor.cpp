@@ -314,6 +314,7 @@ void TMoneyTable::BuildLayoutCache() {
     for (TField* F : Fields()->List()) MaxNo = std::max(MaxNo, F->FieldNo());
     FSlotOffsets.assign(static_cast<std::size_t>(MaxNo) + 1, -1);
     FColumnNames.assign(static_cast<std::size_t>(MaxNo) + 1, OleVariant());
+    FReadKinds.assign(static_cast<std::size_t>(MaxNo) + 1, TReadKind::None);
     for (TField* F : Fields()->List()) {
         if (F->FieldNo() < 1) continue;
         int Offset = 0;
@@ -322,6 +323,18 @@ void TMoneyTable::BuildLayoutCache() {
         FSlotOffsets[static_cast<std::size_t>(F->FieldNo())] = Offset;
         FColumnNames[static_cast<std::size_t>(F->FieldNo())] = OleVariant(Utf8ToWide(F->FieldName()));
         if (F->IsBlob()) FBlobSlotFields.push_back(F);
+        const TColumnDesc* Desc = ColumnDescOf(F);
+        TReadKind& Kind = FReadKinds[static_cast<std::size_t>(F->FieldNo())];
+        if (!IsFieldAccesable(F))
+            Kind = TReadKind::None;
+        else if (F->FieldName() == "_RECNO_")
+            Kind = TReadKind::RecNo;
+        else if (F->DataType() == ftGuid)
+            Kind = TReadKind::Guid;
+        else if (Desc && Desc->TypeLetter == 'U')
+            Kind = TReadKind::Wide;
+        else
+            Kind = TReadKind::Column;
     }
 }
 
@@ -329,4 +342,5 @@ void TMoneyTable::ClearLayoutCache() {
     FSlotOffsets.clear();
     FColumnNames.clear();
     FBlobSlotFields.clear();
+    FReadKinds.clear();
 }

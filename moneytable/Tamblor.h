@@ -334,6 +334,11 @@ private:
     std::vector<int> FSlotOffsets;              // by field number; -1 = no slot
     std::vector<OleVariant> FColumnNames;       // by field number: FieldName as VT_BSTR
     std::vector<TField*> FBlobSlotFields;       // blob fields with a slot
+    // How ReadRecord reads each field (by field number): no value (a
+    // bracketed duplicate name), the record number, GetGuidValue,
+    // GetWideValue or GetColumnValue.
+    enum class TReadKind : std::uint8_t { None, RecNo, Guid, Wide, Column };
+    std::vector<TReadKind> FReadKinds;
 };
 
 // ---------------------------------------------------------------- blob stream

@@ -203,22 +203,21 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
         std::uint8_t* Slot = GetDataPtr(Buffer, F);
         if (!Slot) continue;
         OleVariant Value;
-        const std::string& Name = F->FieldName();
-        if (Name.find('[') != std::string::npos) {
+        const TReadKind Kind = FReadKinds[static_cast<std::size_t>(F->FieldNo())];
+        if (Kind == TReadKind::None) {
             // A repeated column name: the engine cannot address this column.
-        } else if (Name == "_RECNO_") {
+        } else if (Kind == TReadKind::RecNo) {
             std::int32_t Number = 0;
             OleCheck(FEngineTable->GetRecordNumber(&Number));
             Value = OleVariant(Number);
         } else {
             const OleVariant& Column = FColumnNames[static_cast<std::size_t>(F->FieldNo())];
             try {
-                const TColumnDesc* Desc = ColumnDescOf(F);
-                if (F->DataType() == ftGuid) {
+                if (Kind == TReadKind::Guid) {
                     WideString Text;
                     OleCheck(FEngineTable->GetGuidValue(Column, &Text));
                     Value = OleVariant(std::move(Text));
-                } else if (Desc && Desc->TypeLetter == 'U') {
+                } else if (Kind == TReadKind::Wide) {
                     WideString Text;
                     OleCheck(FEngineTable->GetWideValue(Column, &Text));
                     Value = OleVariant(std::move(Text));
@@ -236,9 +235,10 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
             switch (F->DataType()) {
                 case ftString:
                 case ftGuid: {
-                    const std::string Text = Utf8Cut(Value.ToString(), static_cast<std::size_t>(F->Size()));
-                    std::memcpy(Slot, Text.data(), Text.size());
-                    Slot[Text.size()] = 0;
+                    const std::string Text = Value.ToString();
+                    const std::size_t Length = rtl::Utf8CutLength(Text, static_cast<std::size_t>(F->Size()));
+                    std::memcpy(Slot, Text.data(), Length);
+                    Slot[Length] = 0;
                     break;
                 }
                 case ftSmallint:
