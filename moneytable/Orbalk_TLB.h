@@ -6,7 +6,7 @@
 // class registry of the COM layer; the engine implements them. Every method
 // returns an HRESULT; a caller passes it to OleCheck, so that a failure raises
 // EOleException with the engine's message. Most operations also return a
-// status (DESIGN: 0 success, -1 failed, -10 misuse, -11 already open, -12
+// status (0 success, -1 failed, -10 misuse, -11 already open, -12
 // unsupported type, -13 invalid index; seeks 7/1/0) for the caller's
 // CheckError. Out parameters are always written on success.
 //
