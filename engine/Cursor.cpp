@@ -361,11 +361,7 @@ bool Cursor::First() {
         Clear();
         return false;
     }
-    FWin = std::move(rows);
-    FPos = 0;
-    FHasCurrent = true;
-    FEof = FBof = false;
-    FCurrentStale = false;
+    SetWindow(std::move(rows), 0);
     return true;
 }
 
@@ -379,11 +375,8 @@ bool Cursor::Last() {
         return false;
     }
     std::reverse(rows.begin(), rows.end());
-    FWin = std::move(rows);
-    FPos = FWin.size() - 1;
-    FHasCurrent = true;
-    FEof = FBof = false;
-    FCurrentStale = false;
+    const std::size_t last = rows.size() - 1;
+    SetWindow(std::move(rows), last);
     return true;
 }
 
@@ -464,13 +457,7 @@ bool Cursor::GoTo(std::int64_t recno) {
             }
     Row row;
     if (!LoadRow(recno, row, true) || !InRange(KeyOf(row))) return false;
-    FWin.clear();
-    FWin.push_back(std::move(row));
-    FPos = 0;
-    FHasCurrent = true;
-    FCurrentStale = false;
-    FEof = FBof = false;
-    FCurrentStale = false;
+    SetWindow({std::move(row)}, 0);
     FRun = 0;
     return true;
 }
@@ -487,11 +474,7 @@ int Cursor::Seek(const std::vector<Value>& key) {
     std::vector<Row> rows = Fetch(lo, UpperLimit(), true, kFirstBatch);
     if (rows.empty()) return 0;
     const bool equal = CompareKeys(KeyOf(rows.front()), k.size(), k) == 0;
-    FWin = std::move(rows);
-    FPos = 0;
-    FHasCurrent = true;
-    FEof = FBof = false;
-    FCurrentStale = false;
+    SetWindow(std::move(rows), 0);
     return equal ? 7 : 1;
 }
 
@@ -520,13 +503,16 @@ std::int64_t Cursor::Count() {
 }
 
 void Cursor::SetCurrent(Row row) {
-    FWin.clear();
-    FWin.push_back(std::move(row));
-    FPos = 0;
+    SetWindow({std::move(row)}, 0);
+    FCount.reset();
+}
+
+void Cursor::SetWindow(std::vector<Row> rows, std::size_t pos) {
+    FWin = std::move(rows);
+    FPos = pos;
     FHasCurrent = true;
     FEof = FBof = false;
     FCurrentStale = false;
-    FCount.reset();
 }
 
 bool Cursor::Refresh() {

@@ -151,6 +151,8 @@ private:
     std::size_t BatchSize(bool forward);
     bool LoadRow(std::int64_t recno, Row& row, bool applyFilter);
     std::string SelectList() const;
+    // Makes rows the window with rows[pos] current, flags clear.
+    void SetWindow(std::vector<Row> rows, std::size_t pos);
 
     PageStore& FStore;
     const TableSchema& FSchema;
