@@ -56,16 +56,21 @@ void RegisterMoneyKey(sqlite3* db, Collator* collator) {
 }
 
 std::u16string Utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    Utf8ToUtf16Into(s, out);
+    return out;
+}
+
+void Utf8ToUtf16Into(std::string_view s, std::u16string& out) {
     // A UTF-8 text never needs more UTF-16 units than it has bytes.
-    std::u16string out(s.size(), u'\0');
-    if (s.empty()) return out;
+    out.resize(s.size());
+    if (s.empty()) return;
     int32_t n = 0;
     UErrorCode status = U_ZERO_ERROR;
     u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &n, s.data(),
                          static_cast<int32_t>(s.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING) return {};
+    if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING) n = 0;
     out.resize(static_cast<std::size_t>(n));
-    return out;
 }
 
 std::string Utf16ToUtf8(std::u16string_view s) {

@@ -47,6 +47,8 @@ private:
 void RegisterMoneyKey(sqlite3* db, Collator* collator);
 
 std::u16string Utf8ToUtf16(std::string_view s);
+// Utf8ToUtf16 into out (replacing its contents, reusing its capacity).
+void Utf8ToUtf16Into(std::string_view s, std::u16string& out);
 std::string Utf16ToUtf8(std::u16string_view s);
 // Number of UTF-8 bytes the text needs.
 std::size_t Utf8Size(std::u16string_view s);

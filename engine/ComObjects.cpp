@@ -228,7 +228,12 @@ public:
         if (!Value) return E_POINTER;
         const HRESULT hr = Guard(nullptr, [&] {
             const int c = Column(ColumnId);
-            *Value = ToVariant(Spec(c), FTable.GetValue(c));
+            const ColumnSpec& spec = Spec(c);
+            const engine::Value& v = FTable.GetValue(c);
+            if (IsTextType(spec.Type) && !v.IsNull())
+                Utf8ToUtf16Into(v.s, Value->ResetText());  // reuses the caller's text buffer
+            else
+                *Value = ToVariant(spec, v);
             return 0;
         });
         if (FLastStatus != 0) Value->Clear();  // no value: empty
@@ -414,7 +419,7 @@ public:
             const int c = Column(ColumnId);
             if (Spec(c).Type != 'G')
                 throw EngineError("Column '" + Spec(c).Name + "' is not a GUID column", stUnsupportedType);
-            *Value = Utf8ToUtf16(FTable.GetValue(c).s);
+            Utf8ToUtf16Into(FTable.GetValue(c).s, *Value);
             return 0;
         });
     }
@@ -442,7 +447,7 @@ public:
             const int c = Column(ColumnId);
             if (!IsTextType(Spec(c).Type))
                 throw EngineError("Column '" + Spec(c).Name + "' is not a text column", stUnsupportedType);
-            *Value = Utf8ToUtf16(FTable.GetValue(c).s);
+            Utf8ToUtf16Into(FTable.GetValue(c).s, *Value);
             return 0;
         });
     }

@@ -315,6 +315,7 @@ void TMoneyTable::BuildLayoutCache() {
     FSlotOffsets.assign(static_cast<std::size_t>(MaxNo) + 1, -1);
     FColumnNames.assign(static_cast<std::size_t>(MaxNo) + 1, OleVariant());
     FReadKinds.assign(static_cast<std::size_t>(MaxNo) + 1, TReadKind::None);
+    FReadValues.assign(static_cast<std::size_t>(MaxNo) + 1, OleVariant());
     for (TField* F : Fields()->List()) {
         if (F->FieldNo() < 1) continue;
         int Offset = 0;
@@ -343,4 +344,6 @@ void TMoneyTable::ClearLayoutCache() {
     FColumnNames.clear();
     FBlobSlotFields.clear();
     FReadKinds.clear();
+    FReadValues.clear();
+    FReadText = std::string();
 }

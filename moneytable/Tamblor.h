@@ -339,6 +339,10 @@ private:
     // GetWideValue or GetColumnValue.
     enum class TReadKind : std::uint8_t { None, RecNo, Guid, Wide, Column };
     std::vector<TReadKind> FReadKinds;
+    // ReadRecord's values by field number and its text, kept between
+    // records so that their text buffers are reused.
+    std::vector<OleVariant> FReadValues;
+    std::string FReadText;
 };
 
 // ---------------------------------------------------------------- blob stream

@@ -202,10 +202,11 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
     for (TField* F : Fields()->List()) {
         std::uint8_t* Slot = GetDataPtr(Buffer, F);
         if (!Slot) continue;
-        OleVariant Value;
+        OleVariant& Value = FReadValues[static_cast<std::size_t>(F->FieldNo())];
         const TReadKind Kind = FReadKinds[static_cast<std::size_t>(F->FieldNo())];
         if (Kind == TReadKind::None) {
             // A repeated column name: the engine cannot address this column.
+            Value.Clear();
         } else if (Kind == TReadKind::RecNo) {
             std::int32_t Number = 0;
             OleCheck(FEngineTable->GetRecordNumber(&Number));
@@ -214,13 +215,9 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
             const OleVariant& Column = FColumnNames[static_cast<std::size_t>(F->FieldNo())];
             try {
                 if (Kind == TReadKind::Guid) {
-                    WideString Text;
-                    OleCheck(FEngineTable->GetGuidValue(Column, &Text));
-                    Value = OleVariant(std::move(Text));
+                    OleCheck(FEngineTable->GetGuidValue(Column, &Value.ResetText()));
                 } else if (Kind == TReadKind::Wide) {
-                    WideString Text;
-                    OleCheck(FEngineTable->GetWideValue(Column, &Text));
-                    Value = OleVariant(std::move(Text));
+                    OleCheck(FEngineTable->GetWideValue(Column, &Value.ResetText()));
                 } else {
                     OleCheck(FEngineTable->GetColumnValue(Column, &Value));
                 }
@@ -235,7 +232,11 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
             switch (F->DataType()) {
                 case ftString:
                 case ftGuid: {
-                    const std::string Text = Value.ToString();
+                    std::string& Text = FReadText;
+                    if (Value.VType() == VT_BSTR)
+                        rtl::WideToUtf8Into(Value.TextView(), Text);
+                    else
+                        Text = Value.ToString();
                     const std::size_t Length = rtl::Utf8CutLength(Text, static_cast<std::size_t>(F->Size()));
                     std::memcpy(Slot, Text.data(), Length);
                     Slot[Length] = 0;

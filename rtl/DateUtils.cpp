@@ -78,10 +78,22 @@ TParts Decode(TDateTime Value) {
     return P;
 }
 
-std::string Pad(int Value, int Digits) {
+// Appends Value in decimal, zero-padded to at least Digits digits (dates are
+// formatted for every exported record: no printf machinery here).
+void AppendPadded(std::string& Out, int Value, int Digits) {
     char Buf[16];
-    std::snprintf(Buf, sizeof Buf, "%0*d", Digits, Value);
-    return Buf;
+    char* End = Buf + sizeof Buf;
+    char* P = End;
+    const bool Negative = Value < 0;
+    unsigned U = Negative ? 0u - static_cast<unsigned>(Value) : static_cast<unsigned>(Value);
+    do {
+        *--P = static_cast<char>('0' + U % 10);
+        U /= 10;
+    } while (U != 0);
+    const int Len = static_cast<int>(End - P) + (Negative ? 1 : 0);  // the sign counts, as with %0*d
+    if (Negative) Out += '-';
+    if (Len < Digits) Out.append(static_cast<std::size_t>(Digits - Len), '0');
+    Out.append(P, End);
 }
 
 char Lower(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }
@@ -151,8 +163,8 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             break;
         case 'd': {
             const int N = Run('d');
-            if (N == 1) Out += std::to_string(P.Day);
-            else if (N == 2) Out += Pad(P.Day, 2);
+            if (N == 1) AppendPadded(Out, P.Day, 1);
+            else if (N == 2) AppendPadded(Out, P.Day, 2);
             else if (N == 3) Out += P.DayOfWeek ? ShortDayNames[P.DayOfWeek - 1] : "";
             else if (N == 4) Out += P.DayOfWeek ? LongDayNames[P.DayOfWeek - 1] : "";
             else if (N == 5) AppendFormat(Out, S.ShortDateFormat, P, Value, S, Depth + 1);
@@ -161,15 +173,16 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
         }
         case 'm': {
             const int N = Run('m');
-            if (N == 1) Out += std::to_string(P.Month);
-            else if (N == 2) Out += Pad(P.Month, 2);
+            if (N == 1) AppendPadded(Out, P.Month, 1);
+            else if (N == 2) AppendPadded(Out, P.Month, 2);
             else if (N == 3) Out += P.Month ? ShortMonthNames[P.Month - 1] : "";
             else Out += P.Month ? LongMonthNames[P.Month - 1] : "";
             break;
         }
         case 'y': {
             const int N = Run('y');
-            Out += N <= 2 ? Pad(P.Year % 100, 2) : Pad(P.Year, 4);
+            if (N <= 2) AppendPadded(Out, P.Year % 100, 2);
+            else AppendPadded(Out, P.Year, 4);
             break;
         }
         case 'h': {
@@ -179,22 +192,22 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
                 H %= 12;
                 if (H == 0) H = 12;
             }
-            Out += N == 1 ? std::to_string(H) : Pad(H, 2);
+            AppendPadded(Out, H, N == 1 ? 1 : 2);
             break;
         }
         case 'n': {
             const int N = Run(Lower(C));  // an 'm' run standing for minutes counts m's
-            Out += N == 1 ? std::to_string(P.Min) : Pad(P.Min, 2);
+            AppendPadded(Out, P.Min, N == 1 ? 1 : 2);
             break;
         }
         case 's': {
             const int N = Run('s');
-            Out += N == 1 ? std::to_string(P.Sec) : Pad(P.Sec, 2);
+            AppendPadded(Out, P.Sec, N == 1 ? 1 : 2);
             break;
         }
         case 'z': {
             const int N = Run('z');
-            Out += N == 1 ? std::to_string(P.MSec) : Pad(P.MSec, 3);
+            AppendPadded(Out, P.MSec, N == 1 ? 1 : 3);
             break;
         }
         case 't': {

@@ -953,9 +953,19 @@ WideString Utf8ToWide(std::string_view Text) {
 
 std::string WideToUtf8(std::u16string_view Text) {
     std::string Out;
+    WideToUtf8Into(Text, Out);
+    return Out;
+}
+
+void WideToUtf8Into(std::u16string_view Text, std::string& Out) {
+    Out.clear();
     Out.reserve(Text.size());
     for (std::size_t I = 0; I < Text.size(); ++I) {
         const char16_t U = Text[I];
+        if (U < 0x80) {
+            Out += static_cast<char>(U);
+            continue;
+        }
         char32_t Cp = U;
         if (U >= 0xD800 && U <= 0xDBFF) {
             if (I + 1 < Text.size() && Text[I + 1] >= 0xDC00 && Text[I + 1] <= 0xDFFF) {
@@ -969,7 +979,6 @@ std::string WideToUtf8(std::u16string_view Text) {
         }
         AppendUtf8(Out, Cp);
     }
-    return Out;
 }
 
 std::size_t Utf8CutLength(std::string_view Text, std::size_t MaxBytes) {

@@ -306,6 +306,8 @@ namespace rtl {
 WideString Utf8ToWide(std::string_view Text);
 // UTF-16 to UTF-8. A lone surrogate becomes U+FFFD.
 std::string WideToUtf8(std::u16string_view Text);
+// WideToUtf8 into Out (replacing its contents, keeping its capacity).
+void WideToUtf8Into(std::u16string_view Text, std::string& Out);
 // The longest leading part of Text of at most MaxBytes bytes that ends on a
 // sequence boundary: the cut ends before the first sequence that would not
 // fit. Each maximal invalid part counts as one sequence (as in Utf8ToWide).

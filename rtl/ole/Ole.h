@@ -344,6 +344,21 @@ public:
     bool IsNull() const { return FType == VT_NULL; }
     bool IsArray() const { return FType == (VT_ARRAY | VT_VARIANT); }
     void Clear() { *this = OleVariant(); }
+    // Makes the variant an empty VT_BSTR and returns its text for the caller
+    // to fill in place. The text keeps its capacity, so a variant refilled
+    // record after record allocates only when a text outgrows it.
+    WideString& ResetText() {
+        FType = VT_BSTR;
+        FInt = 0;
+        FDouble = 0;
+        FItems.clear();
+        FText.clear();
+        return FText;
+    }
+    // The text of a VT_BSTR variant, without a copy (empty for other types).
+    std::u16string_view TextView() const {
+        return FType == VT_BSTR ? std::u16string_view(FText) : std::u16string_view();
+    }
 
     // Conversions as the automation run time performs them. Empty converts to
     // 0, false or ""; Null raises EVariantTypeCastError, as does text that is

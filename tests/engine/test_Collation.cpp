@@ -38,4 +38,9 @@ TEST(EngineCollation, Utf8Utf16RoundTripKeepsEveryCharacter) {
     EXPECT_EQ(Utf8ToUtf16(s), u"aé€𝄞ř");
     EXPECT_EQ(Utf8Size(u"𝄞"), 4u);
     EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");  // an invalid byte becomes U+FFFD
+    std::u16string out = u"an earlier, longer text";
+    Utf8ToUtf16Into("\xC5\x99\xF0\x9D\x84\x9E", out);
+    EXPECT_EQ(out, u"ř𝄞");
+    Utf8ToUtf16Into("", out);
+    EXPECT_EQ(out, u"");
 }

@@ -1145,6 +1145,41 @@ TEST_F(RealTable, ReadsEditsAndPostsThroughTheEngine) {
     EXPECT_EQ(T.FieldByName("Name")->AsString(), "Bob");
 }
 
+TEST_F(RealTable, ValuesOfOneRecordNeverShowInTheNext) {
+    // Record reads reuse their text buffers from record to record: a null or
+    // shorter value must not show what the previous record held.
+    {
+        engine::BulkInserter In(Path);
+        using engine::Value;
+        In.Add({Value::Text("Al"), Value::Real(1), Value::Null(), Value::Text("x"), Value::Null(), Value::Text("w"),
+                Value::Null(), Value::Null(), Value::Null()});
+        In.Commit();
+    }
+    TMoneyTable T(nullptr);
+    T.SetFileName(Path);
+    T.Open();
+    for (int Round = 0; Round < 2; ++Round) {
+        T.First();
+        EXPECT_EQ(T.FieldByName("Wide")->AsString(), "W\xC3\xAF" "de");
+        T.Next();
+        EXPECT_EQ(T.FieldByName("Name")->AsString(), "Bob");
+        for (const char* Name : {"Date", "Note"}) EXPECT_TRUE(T.FieldByName(Name)->IsNull()) << Name;
+        // GUID and wide texts are read as texts: a null one is empty.
+        for (const char* Name : {"Note", "Id", "Wide"}) EXPECT_EQ(T.FieldByName(Name)->AsString(), "") << Name;
+        T.Next();
+        EXPECT_EQ(T.FieldByName("Name")->AsString(), "Al");
+        EXPECT_EQ(T.FieldByName("Note")->AsString(), "x");
+        EXPECT_EQ(T.FieldByName("Wide")->AsString(), "w");
+        EXPECT_TRUE(T.FieldByName("Count")->IsNull());
+        EXPECT_TRUE(T.FieldByName("Flag")->IsNull());
+    }
+    T.Prior();
+    T.Prior();
+    EXPECT_EQ(T.FieldByName("Name")->AsString(), "Alice");
+    EXPECT_EQ(T.FieldByName("Id")->AsString(), kGuid1);
+    EXPECT_EQ(T.FieldByName("Note")->AsString(), "line 1\r\nline 2");
+}
+
 TEST_F(RealTable, EditDoesNotWriteBackWhatAnotherTableChanged) {
     TMoneyTable A(nullptr), B(nullptr);
     A.SetFileName(Path);

@@ -288,6 +288,19 @@ TEST_F(VariantTest, ArraysAreValuesWithLowerBoundZero) {
               "Could not convert variant of type (Array Variant) into type (String)");
 }
 
+TEST_F(VariantTest, ResetTextTurnsAnyVariantIntoTextFilledInPlace) {
+    OleVariant v = VarArrayOf({OleVariant("Smith")});
+    v.ResetText() = u"long enough to need its own buffer";
+    EXPECT_EQ(v.VType(), VT_BSTR);
+    EXPECT_EQ(v.ToString(), "long enough to need its own buffer");
+    v.ResetText() += u"ab";
+    EXPECT_EQ(v.TextView(), u"ab");
+    EXPECT_TRUE(v == OleVariant(u"ab"));
+    v = OleVariant(std::int32_t(4));
+    EXPECT_TRUE(v.TextView().empty());
+    EXPECT_TRUE(OleVariant().ResetText().empty());
+}
+
 TEST(SafeArray, ElementsAndBounds) {
     EXPECT_EQ(SafeArrayCreateVector(VT_I4, 0, 3), nullptr);
     PSafeArray psa = SafeArrayCreateVector(VT_VARIANT, 0, 3);

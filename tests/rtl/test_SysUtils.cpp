@@ -210,6 +210,16 @@ TEST_F(SysUtilsTest, Utf8AndUtf16RoundTrips) {
     }
 }
 
+TEST_F(SysUtilsTest, WideToUtf8IntoReplacesWhatTheStringHeld) {
+    std::string Out = "a much longer text than the next one";
+    rtl::WideToUtf8Into(u"\u00E4\U0001D11E", Out);
+    EXPECT_EQ(Out, "\xC3\xA4\xF0\x9D\x84\x9E");
+    rtl::WideToUtf8Into(std::u16string(1, char16_t(0xDBFF)), Out);  // a lone high surrogate at the end
+    EXPECT_EQ(Out, "\xEF\xBF\xBD");
+    rtl::WideToUtf8Into(u"", Out);
+    EXPECT_EQ(Out, "");
+}
+
 TEST_F(SysUtilsTest, InvalidUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(Utf8ToWide("a\x80" "b"), u"a\uFFFDb");                  // stray continuation byte
     EXPECT_EQ(Utf8ToWide("\xC3"), u"\uFFFD");                          // truncated at the end
