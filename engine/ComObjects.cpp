@@ -419,7 +419,8 @@ public:
             const int c = Column(ColumnId);
             if (Spec(c).Type != 'G')
                 throw EngineError("Column '" + Spec(c).Name + "' is not a GUID column", stUnsupportedType);
-            Utf8ToUtf16Into(FTable.GetValue(c).s, *Value);
+            const engine::Value& v = FTable.GetValue(c);
+            if (v.kind == engine::Value::Kind::Text) Utf8ToUtf16Into(v.s, *Value);
             return 0;
         });
     }
@@ -447,7 +448,8 @@ public:
             const int c = Column(ColumnId);
             if (!IsTextType(Spec(c).Type))
                 throw EngineError("Column '" + Spec(c).Name + "' is not a text column", stUnsupportedType);
-            Utf8ToUtf16Into(FTable.GetValue(c).s, *Value);
+            const engine::Value& v = FTable.GetValue(c);
+            if (v.kind == engine::Value::Kind::Text) Utf8ToUtf16Into(v.s, *Value);
             return 0;
         });
     }

@@ -15,6 +15,8 @@ constexpr std::size_t kMaxBatch = 128;
 // move before the client reads that one record. Moves from there fetch
 // batches that grow while the cursor keeps its direction.
 constexpr std::size_t kFirstBatch = 1;
+// SegmentShape of a segment whose query text is not cached.
+constexpr std::uint64_t kNoShape = ~std::uint64_t(0);
 }
 
 Cursor::Cursor(PageStore& store, const TableSchema& schema, const Collator& collator)
@@ -22,6 +24,7 @@ Cursor::Cursor(PageStore& store, const TableSchema& schema, const Collator& coll
 
 void Cursor::SetOrder(std::vector<int> keyColumns) {
     FKeyColumns = std::move(keyColumns);
+    FFetchSql.clear();
     // The window was ordered by the old key: keep only the current record.
     if (FHasCurrent) {
         Row cur = std::move(FWin[FPos]);
@@ -34,6 +37,7 @@ void Cursor::SetOrder(std::vector<int> keyColumns) {
 
 void Cursor::SetVisibility(Visibility v) {
     FVis = std::move(v);
+    FFetchSql.clear();
     if (FHasCurrent) {
         Row cur = std::move(FWin[FPos]);
         FWin.clear();
@@ -239,37 +243,59 @@ std::string Cursor::KeyExpr(std::size_t i) const {
     return e;
 }
 
-std::string Cursor::SegmentWhere(const Segment& s, std::vector<Value>& params) const {
+std::string Cursor::SegmentWhere(const Segment& s, std::vector<Value>& params, bool withSql) const {
+    // withSql false: only the parameters, in the order the text binds them.
     std::string w;
-    auto add = [&w](const std::string& cond) {
+    auto add = [&](std::size_t i, const char* cond) {
+        if (!withSql) return;
         if (!w.empty()) w += " AND ";
+        w += KeyExpr(i);
         w += cond;
     };
     for (std::size_t i = 0; i < s.Fixed.size(); ++i) {
         if (s.Fixed[i].IsNull()) {
-            add(KeyExpr(i) + " IS NULL");
+            add(i, " IS NULL");
         } else {
-            add(KeyExpr(i) + "=?");
+            add(i, "=?");
             params.push_back(s.Fixed[i]);
         }
     }
     const std::size_t j = s.Fixed.size();
     if (j < KeyCount()) {
-        if (s.NullOnly) add(KeyExpr(j) + " IS NULL");
+        if (s.NullOnly) add(j, " IS NULL");
         if (s.Lo) {
             if (s.Lo->IsNull()) {
-                if (!s.Hi) add(KeyExpr(j) + " IS NOT NULL");  // `< ?` below excludes nulls as well
+                if (!s.Hi) add(j, " IS NOT NULL");  // `< ?` below excludes nulls as well
             } else {
-                add(KeyExpr(j) + (s.LoIncl ? ">=?" : ">?"));
+                add(j, s.LoIncl ? ">=?" : ">?");
                 params.push_back(*s.Lo);
             }
         }
         if (s.Hi) {
-            add(KeyExpr(j) + (s.HiIncl ? "<=?" : "<?"));
+            add(j, s.HiIncl ? "<=?" : "<?");
             params.push_back(*s.Hi);
         }
     }
     return w.empty() ? "1" : w;
+}
+
+std::uint64_t Cursor::SegmentShape(const Segment& s, bool forward) const {
+    // Everything the text of a segment's query depends on, besides the
+    // order and the filter (a change of either empties the cache).
+    if (s.Fixed.size() > 14) return kNoShape;  // more key columns than a code holds
+    std::uint64_t code = s.Fixed.size();
+    std::uint64_t bit = 1u << 5;
+    for (const Value& v : s.Fixed) {
+        if (v.IsNull()) code |= bit;
+        bit <<= 1;
+    }
+    bit = std::uint64_t(1) << 20;
+    for (const bool b : {s.NullOnly, s.Lo.has_value(), s.Lo && s.Lo->IsNull(), s.LoIncl, s.Hi.has_value(), s.HiIncl,
+                         forward}) {
+        if (b) code |= bit;
+        bit <<= 1;
+    }
+    return code;
 }
 
 std::string Cursor::SelectList() const {
@@ -283,25 +309,34 @@ std::vector<Row> Cursor::Fetch(const Bound& lo, const Bound& hi, bool forward, s
     rows.reserve(limit);
     std::vector<Segment> segs = Decompose(lo, hi);
     if (!forward) std::reverse(segs.begin(), segs.end());
-    std::string order;
-    for (std::size_t i = 0; i < KeyCount(); ++i) {
-        if (i) order += ",";
-        order += KeyExpr(i);
-        if (!forward) order += " DESC";
-    }
     const std::size_t ncol = FSchema.Columns.size();
     for (const Segment& s : segs) {
         if (rows.size() >= limit) break;
         std::vector<Value> params;
-        std::string sql = "SELECT " + SelectList() + " FROM records WHERE " + SegmentWhere(s, params);
-        if (!FVis.Where.empty()) sql += " AND (" + FVis.Where + ")";
-        sql += " ORDER BY " + order + " LIMIT ?";
+        const std::uint64_t shape = SegmentShape(s, forward);
+        std::string uncached;
+        std::string& sql = shape == kNoShape ? uncached : FFetchSql[shape];
+        if (sql.empty()) {
+            sql = "SELECT " + SelectList() + " FROM records WHERE " + SegmentWhere(s, params, true);
+            if (!FVis.Where.empty()) sql += " AND (" + FVis.Where + ")";
+            sql += " ORDER BY ";
+            for (std::size_t i = 0; i < KeyCount(); ++i) {
+                if (i) sql += ",";
+                sql += KeyExpr(i);
+                if (!forward) sql += " DESC";
+            }
+            sql += " LIMIT ?";
+        } else {
+            SegmentWhere(s, params, false);
+        }
         Query q = FStore.Prepare(sql);
         int p = 1;
         for (const Value& v : params) q.Bind(p++, v);
         for (const Value& v : FVis.WhereParams) q.Bind(p++, v);
         q.Bind(p, static_cast<std::int64_t>(limit - rows.size()));
-        while (q.Step()) {
+        // Stop at the limit rather than stepping on to the end: finishing the
+        // statement costs more than resetting it (a seek reads one row).
+        while (rows.size() < limit && q.Step()) {
             Row r = TakeRow();
             r.RecNo = q.Int(0);
             r.Values.resize(ncol);
@@ -489,7 +524,7 @@ std::int64_t Cursor::Count() {
         std::vector<Segment> segs = Decompose(LowerLimit(), UpperLimit());
         for (const Segment& s : segs) {
             std::vector<Value> params;
-            std::string sql = "SELECT count(*) FROM records WHERE " + SegmentWhere(s, params);
+            std::string sql = "SELECT count(*) FROM records WHERE " + SegmentWhere(s, params, true);
             if (!FVis.Where.empty()) sql += " AND (" + FVis.Where + ")";
             Query q = FStore.Prepare(sql);
             int p = 1;
@@ -508,6 +543,7 @@ void Cursor::SetCurrent(Row row) {
 }
 
 void Cursor::SetWindow(std::vector<Row> rows, std::size_t pos) {
+    Recycle(FWin, FWin.size());  // their buffers serve the next fetches
     FWin = std::move(rows);
     FPos = pos;
     FHasCurrent = true;

@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3_file;
@@ -144,7 +145,10 @@ private:
     std::vector<Segment> Decompose(const Bound& lo, const Bound& hi) const;
     void AddASide(std::vector<Segment>& out, const std::vector<Value>& a, std::size_t downTo, bool plus) const;
     void AddBSide(std::vector<Segment>& out, const std::vector<Value>& b, std::size_t from, bool plus) const;
-    std::string SegmentWhere(const Segment& s, std::vector<Value>& params) const;
+    // The WHERE text of a segment (when withSql) and its parameters.
+    std::string SegmentWhere(const Segment& s, std::vector<Value>& params, bool withSql) const;
+    // A code of what the text of the segment's fetch query depends on.
+    std::uint64_t SegmentShape(const Segment& s, bool forward) const;
     // Visible rows of the interval (lo, hi) in order (forward) or reverse
     // order, at most limit of them.
     std::vector<Row> Fetch(const Bound& lo, const Bound& hi, bool forward, std::size_t limit);
@@ -178,6 +182,8 @@ private:
     bool FHaveStamp = false;
     sqlite3_file* FTableFile = nullptr;  // the page store's file, for the change stamp
     std::optional<std::int64_t> FCount;
+    // Fetch query texts by segment shape, for the current order and filter.
+    std::unordered_map<std::uint64_t, std::string> FFetchSql;
 };
 
 }  // namespace engine

@@ -114,15 +114,22 @@ Value Query::Column(int i) const {
 }
 
 void Query::ColumnInto(int i, Value& v) const {
+    // A value that is not a text keeps no text of an earlier use of v (the
+    // buffer stays allocated for the next text).
     switch (sqlite3_column_type(FStmt, i)) {
-    case SQLITE_NULL: v.kind = Value::Kind::Null; break;
+    case SQLITE_NULL:
+        v.kind = Value::Kind::Null;
+        v.s.clear();
+        break;
     case SQLITE_INTEGER:
         v.kind = Value::Kind::Int;
         v.i = sqlite3_column_int64(FStmt, i);
+        v.s.clear();
         break;
     case SQLITE_FLOAT:
         v.kind = Value::Kind::Real;
         v.r = sqlite3_column_double(FStmt, i);
+        v.s.clear();
         break;
     default: {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, i));
@@ -161,9 +168,11 @@ void PageStore::Open(const std::string& path, bool create) {
     try {
         Exec("PRAGMA synchronous=NORMAL");
         Exec("PRAGMA mmap_size=0");
-        // A fixed page cache: enough for the inner index pages of a large
-        // table, independent of the table's size.
-        Exec("PRAGMA cache_size=-8192");
+        // A fixed page cache of 32 MiB, whatever the table's size: it holds
+        // the inner pages of the record tree and of an index of a table of
+        // ten million records, so that a seek reads at most its two leaf
+        // pages from the file. It is filled only as pages are read.
+        Exec("PRAGMA cache_size=-32768");
         if (create) {
             // WAL is recorded in the page store's header: every later open
             // uses it.

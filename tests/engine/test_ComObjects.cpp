@@ -237,6 +237,61 @@ TEST_F(ComTest, EveryTypeRoundTripsIncludingNullAndLimits) {
     EXPECT_LT(v.ToDate(), 1.0);
 }
 
+TEST_F(ComTest, NullsReadAfterTextsAreEmptyWhileWalkingBothWays) {
+    // Rows and the caller's variants and strings are reused from record to
+    // record: a null must never show the text read before it.
+    TableSchema s;
+    s.Columns = {Col("Name", 'C', 20), Col("Id", 'G'), Col("Wide", 'U', 20), Col("Count", 'L')};
+    const std::string path = Dir.File("alternate.dat");
+    CreateTable(path, s);
+    {
+        BulkInserter in(path);
+        for (int i = 1; i <= 300; ++i) {
+            const bool odd = i % 2 == 1;
+            in.Add({odd ? Value::Text("name " + std::to_string(i)) : Value::Null(),
+                    odd ? Value::Text("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}") : Value::Null(),
+                    odd ? Value::Text("wide " + std::to_string(i)) : Value::Null(),
+                    odd ? Value::Null() : Value::Int(i)});
+        }
+        in.Commit();
+    }
+    ASSERT_EQ(Open(path), 0);
+    std::int32_t st = 0;
+    OleVariant name, count;
+    WideString id, wide;
+    auto check = [&](int recno) {
+        const bool odd = recno % 2 == 1;
+        OleCheck(T->GetColumnValue(OleVariant("Name"), &name));
+        OleCheck(T->GetGuidValue(OleVariant("Id"), &id));
+        OleCheck(T->GetWideValue(OleVariant("Wide"), &wide));
+        OleCheck(T->GetColumnValue(OleVariant("Count"), &count));
+        if (odd) {
+            EXPECT_EQ(name.ToString(), "name " + std::to_string(recno));
+            EXPECT_EQ(id, u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
+            EXPECT_EQ(wide, Utf8ToWide("wide " + std::to_string(recno)));
+            EXPECT_TRUE(count.IsEmpty());
+        } else {
+            EXPECT_TRUE(name.IsEmpty()) << recno;
+            EXPECT_EQ(id, u"") << recno;
+            EXPECT_EQ(wide, u"") << recno;
+            EXPECT_EQ(count.ToInt(), recno);
+        }
+    };
+    OleCheck(T->MoveFirst(&st));
+    for (int recno = 1; recno <= 300; ++recno) {
+        check(recno);
+        if (recno < 300) OleCheck(T->MoveNext(&st));
+    }
+    for (int recno = 299; recno >= 1; --recno) {
+        OleCheck(T->MovePrior(&st));
+        check(recno);
+    }
+    OleCheck(T->MoveToRecord(150, &st));
+    check(150);
+    OleCheck(T->MoveToRecord(151, &st));
+    check(151);
+}
+
 TEST_F(ComTest, RefusedValuesNameTheColumn) {
     ASSERT_EQ(Open(MakeAllTypes()), 0);
     OleCheck(T->AddRecord());
