@@ -537,9 +537,14 @@ std::int64_t Cursor::Count() {
     return n;
 }
 
-void Cursor::SetCurrent(Row row) {
-    SetWindow({std::move(row)}, 0);
-    FCount.reset();
+void Cursor::SetPosted(Row row, bool added) {
+    // The rest of the window may have moved in the order: only the posted
+    // row stays.
+    std::vector<Row> win;
+    win.push_back(std::move(row));
+    SetWindow(std::move(win), 0);
+    const bool restricted = !FVis.Where.empty() || (!FKeyColumns.empty() && (FVis.HasLower || FVis.HasUpper));
+    if (added || restricted) FCount.reset();
 }
 
 void Cursor::SetWindow(std::vector<Row> rows, std::size_t pos) {

@@ -96,8 +96,14 @@ public:
     // order or visibility).
     std::int64_t Count();
 
-    // Makes row the current record (after a post), flags clear.
-    void SetCurrent(Row row);
+    // Makes row, just posted through this cursor's connection, the current
+    // record (flags clear, read as of now). added: a new record, so the
+    // number of records changed; an edit changes only what a filter or
+    // range sees.
+    void SetPosted(Row row, bool added);
+    // Whether the current record was read since anyone's last commit (as of
+    // the last Sync).
+    bool CurrentIsFresh() const { return FHasCurrent && !FCurrentStale; }
     // Re-reads the current record from the page store; false (and no current
     // record) when it no longer exists.
     bool Refresh();

@@ -70,6 +70,19 @@ void LocalNow(std::int64_t& day, std::int64_t& ms) {
 }
 
 namespace {
+// Whether two values of one column are stored alike (an integer and the
+// equal real are not: the kind is stored too).
+bool SameStoredValue(const Value& a, const Value& b) {
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+    case Value::Kind::Null: return true;
+    case Value::Kind::Int: return a.i == b.i;
+    case Value::Kind::Real: return std::memcmp(&a.r, &b.r, sizeof a.r) == 0;
+    case Value::Kind::Text: return a.s == b.s;
+    }
+    return false;
+}
+
 Value FromFilterParam(const FilterParam& p) {
     if (std::holds_alternative<std::int64_t>(p)) return Value::Int(std::get<std::int64_t>(p));
     if (std::holds_alternative<double>(p)) return Value::Real(std::get<double>(p));
@@ -381,11 +394,13 @@ void Table::EditRecord() {
     FCursor->Sync();
     if (!FCursor->Current()) throw EngineError("There is no current record to edit", stMisuse);
     const std::int64_t recno = FCursor->Current()->RecNo;
-    // Edit the values as they are now, not as they were read earlier.
-    if (!FCursor->Refresh())
+    // Edit the values as they are now, not as they were read earlier (a
+    // current record read since the last commit of anyone is as it is now).
+    if (!FCursor->CurrentIsFresh() && !FCursor->Refresh())
         throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath + "' was deleted by another user");
     FState = State::Editing;
     FBuffer = FCursor->Current()->Values;
+    FOriginal = FBuffer;
     FEditRecNo = recno;
 }
 
@@ -472,20 +487,32 @@ std::int64_t Table::Post() {
                 FStore.Prepare("UPDATE meta SET value=value+1 WHERE key='count'").Run();
             }
         } else {
-            if (n == 0) {
+            // Only the columns whose values differ from the record as read
+            // under EditRecord are written: the others hold those values
+            // already, and the indexes over them need no change.
+            std::vector<std::size_t> changed;
+            for (std::size_t c = 0; c < n; ++c)
+                if (c >= FOriginal.size() || !SameStoredValue(values[c], FOriginal[c])) changed.push_back(c);
+            if (changed.empty()) {
+                Query q = FStore.Prepare("SELECT 1 FROM records WHERE rowid=?");
+                q.Bind(1, recno);
+                if (!q.Step())
+                    throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath +
+                                      "' was deleted by another user");
                 rc = SQLITE_DONE;
             } else {
                 std::string sql = "UPDATE records SET ";
-                for (std::size_t c = 0; c < n; ++c) sql += (c ? ",c" : "c") + std::to_string(c) + "=?";
+                for (std::size_t k = 0; k < changed.size(); ++k)
+                    sql += (k ? ",c" : "c") + std::to_string(changed[k]) + "=?";
                 sql += " WHERE rowid=?";
                 Query q = FStore.Prepare(sql);
-                for (std::size_t c = 0; c < n; ++c) q.Bind(static_cast<int>(c + 1), values[c]);
-                q.Bind(static_cast<int>(n + 1), recno);
+                for (std::size_t k = 0; k < changed.size(); ++k) q.Bind(static_cast<int>(k + 1), values[changed[k]]);
+                q.Bind(static_cast<int>(changed.size() + 1), recno);
                 rc = q.Run(true);
+                if (rc == SQLITE_DONE && sqlite3_changes(FStore.Db()) == 0)
+                    throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath +
+                                      "' was deleted by another user");
             }
-            if (rc == SQLITE_DONE && sqlite3_changes(FStore.Db()) == 0 && n > 0)
-                throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath +
-                                  "' was deleted by another user");
         }
         if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
             FStore.Rollback();
@@ -509,8 +536,9 @@ std::int64_t Table::Post() {
     Row row;
     row.RecNo = recno;
     row.Values = std::move(values);
-    FCursor->SetCurrent(std::move(row));
-    FCursor->Invalidate();
+    // The posted values are the record as stored now. An edit leaves the
+    // number of records as it was; what a filter or range sees may change.
+    FCursor->SetPosted(std::move(row), adding);
     return recno;
 }
 
@@ -590,8 +618,12 @@ void Table::LockRecord() {
     const std::int64_t recno = CurrentRow().RecNo;
     FLocks.LockRecord(recno);
     FLockedRecords.insert(recno);
-    // Values read before the lock may be stale: read them again under it.
-    if (!FCursor->Refresh()) {
+    // Values read before the lock may be stale: read them again under it,
+    // unless no one has committed since they were read. Anyone's post of this
+    // record needs its lock, so a commit that changed it precedes the lock
+    // just taken and shows in the change stamp checked now.
+    FCursor->Sync();
+    if (!FCursor->CurrentIsFresh() && !FCursor->Refresh()) {
         FLocks.UnlockRecord(recno);
         FLockedRecords.erase(recno);
         throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath + "' was deleted by another user");

@@ -134,7 +134,12 @@ private:
     void CheckOpen() const;
     const Row& CurrentRow() const;
     void CheckColumn(int col) const;
-    void DropEdit() { FState = State::Browse; FBuffer.clear(); FEditRecNo = 0; }
+    void DropEdit() {
+        FState = State::Browse;
+        FBuffer.clear();
+        FOriginal.clear();
+        FEditRecNo = 0;
+    }
     [[noreturn]] void KeyViolation(std::int64_t selfRecNo);
     void ApplyVisibility();
     void VerifyCollation();
@@ -158,6 +163,7 @@ private:
 
     State FState = State::Browse;
     std::vector<Value> FBuffer;
+    std::vector<Value> FOriginal;  // an edited record's values as read under EditRecord
     std::int64_t FEditRecNo = 0;
 };
 

@@ -300,3 +300,65 @@ TEST(EngineTable, EditsAreDroppedByMovesAndPostsLandOnThePostedRecord) {
     EXPECT_EQ(other.GetValue(0).s, "bb");
     EXPECT_EQ(other.GetValue(1).i, 77);
 }
+
+TEST(EngineTable, AnEditWritesOnlyWhatChangedAndReadsAgainAfterOthersCommitted) {
+    TempDir dir;
+    const std::string path = dir.File("changed.dat");
+    TableSchema s;
+    s.Columns = {Col("Name", 'C', 20), Col("Amount", 'L')};
+    s.Indexes = {Ix({0})};
+    CreateTable(path, s);
+    Table t, other;
+    t.Open(path);
+    other.Open(path);
+    Add(t, "a", 1);
+    Add(t, "b", 2);
+
+    // A value that another object posted while this one edited survives, as
+    // this post writes only the column it changed (and the index follows).
+    ASSERT_TRUE(t.MoveToRecord(1));
+    t.EditRecord();
+    ASSERT_TRUE(other.MoveToRecord(1));
+    other.EditRecord();
+    other.SetValue(1, ClientValue::Int(50));
+    other.Post();
+    t.SetValue(0, ClientValue::Text("z"));
+    t.Post();
+    ASSERT_TRUE(other.MoveToRecord(1));
+    EXPECT_EQ(other.GetValue(0).s, "z");
+    EXPECT_EQ(other.GetValue(1).i, 50);
+    other.SetIndex("Name");
+    other.MoveLast();
+    EXPECT_EQ(other.RecordNumber(), 1);
+
+    // The current record, read before another object's post, is read again
+    // by LockRecord and by EditRecord.
+    ASSERT_TRUE(t.MoveToRecord(2));
+    ASSERT_TRUE(other.MoveToRecord(2));
+    other.EditRecord();
+    other.SetValue(1, ClientValue::Int(20));
+    other.Post();
+    t.LockRecord();
+    EXPECT_EQ(t.GetValue(1).i, 20);
+    t.UnlockRecord();
+    other.EditRecord();
+    other.SetValue(1, ClientValue::Int(21));
+    other.Post();
+    t.EditRecord();
+    EXPECT_EQ(t.GetValue(1).i, 21);
+
+    // A post that changes nothing, or changes a value back, still fails on a
+    // record that another object deleted meanwhile.
+    t.SetValue(1, ClientValue::Int(21));
+    other.Delete();
+    EXPECT_ENGINE_ERROR(t.Post(), "Record 2 of table '" + path + "' was deleted by another user");
+    EXPECT_TRUE(t.Editing());
+    ASSERT_TRUE(t.MoveToRecord(1));
+    t.EditRecord();
+    t.SetValue(1, ClientValue::Int(7));
+    t.SetValue(1, ClientValue::Int(50));
+    EXPECT_EQ(t.Post(), 1);
+    ASSERT_TRUE(other.MoveToRecord(1));
+    EXPECT_EQ(other.GetValue(1).i, 50);
+    EXPECT_EQ(other.CountRecords(), 1);
+}
