@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QKeyEvent>
@@ -327,6 +328,17 @@ bool TTamblorBrowserForm::eventFilter(QObject* Watched, QEvent* Event) {
 void TTamblorBrowserForm::contextMenuEvent(QContextMenuEvent* Event) {
     PopupMenu1->popup(Event->globalPos());
     Event->accept();
+}
+
+void TTamblorBrowserForm::closeEvent(QCloseEvent* Event) {
+    FStop = true;
+    if (Table->Active() && (Table->State() == dsEdit || Table->State() == dsInsert)) {
+        if (!Guard([this] { Table->CheckBrowseMode(); })) {
+            Event->ignore();
+            return;
+        }
+    }
+    QWidget::closeEvent(Event);
 }
 
 void TTamblorBrowserForm::showEvent(QShowEvent* Event) {

@@ -68,6 +68,7 @@ private slots:
     void countFieldWritesTheSelectedColumn();
     void escStopsALongFillAndTheGridIsEnabledAgain();
     void walksReportErrorsInTheErrorBox();
+    void closingTheWindowStopsAWalkAndPostsAPendingEdit();
     void filterActiveWithEmptyRangeTexts();
     void uncheckingFilterActiveLiftsRangeAndFilter();
     void rangeCommandsReapplyWhenActive();
@@ -295,6 +296,55 @@ void TestRecordCommandsForm::escStopsALongFillAndTheGridIsEnabledAgain() {
     const std::vector<std::string> After = FileColumn("Code");
     QCOMPARE(After[static_cast<std::size_t>(Filled)], std::string("1"));
     QVERIFY(After[399].empty());
+}
+
+void TestRecordCommandsForm::closingTheWindowStopsAWalkAndPostsAPendingEdit() {
+    {
+        engine::TableSchema Schema;
+        Schema.Columns = {{"Name", 'C', 30, false}, {"Code", 'C', 20, false}};
+        Schema.Indexes = {engine::IndexSpec{{0}, true}};
+        engine::CreateTable(FPath, Schema);
+        engine::BulkInserter Rows(FPath);
+        for (int I = 0; I < 400; ++I) Rows.Add({engine::Value::Text("n" + std::to_string(1000 + I)), engine::Value::Null()});
+        Rows.Commit();
+    }
+    OpenForm();
+    FForm->show();
+    FForm->DBGrid->SetSelectedField(FForm->Table->FieldByName("Code"));
+    // The window is closed through the message processing after the first
+    // record: the walk stops there.
+    QTimer::singleShot(0, FForm.get(), [&] { FForm->close(); });
+    FDialogs.Answers = {"filled", "-1"};
+    FForm->Fillfieldinrecords1->trigger();
+    QVERIFY(FDialogs.Errors.empty());
+    QVERIFY(!FForm->isVisible());
+    std::vector<std::string> Codes = FileColumn("Code");
+    const auto Filled = std::count(Codes.begin(), Codes.end(), "filled");
+    QVERIFY(Filled >= 1 && Filled < 20);
+
+    // An edit not yet posted is posted by the close.
+    FForm->show();
+    FForm->Table->Last();
+    FForm->Table->Edit();
+    FForm->Table->FieldByName("Code")->SetAsString("pending");
+    QVERIFY(FForm->close());
+    QCOMPARE(FForm->Table->State(), dsBrowse);
+    QCOMPARE(FileColumn("Code").back(), std::string("pending"));
+
+    // A post that fails keeps the window open, the record in its insert
+    // state and the error in the error box.
+    FForm->show();
+    FForm->Table->Append();
+    FForm->Table->FieldByName("Name")->SetAsString("n1000");
+    QVERIFY(!FForm->close());
+    QVERIFY(FForm->isVisible());
+    QCOMPARE(FForm->Table->State(), dsInsert);
+    QCOMPARE(FDialogs.Errors.size(), std::size_t(1));
+    QCOMPARE(FDialogs.Errors[0],
+             "Key violation: the unique index 'Name' of table '" + FPath + "' already holds this key");
+    FForm->Table->Cancel();
+    QVERIFY(FForm->close());
+    QCOMPARE(FileColumn("Name").size(), std::size_t(400));
 }
 
 void TestRecordCommandsForm::walksReportErrorsInTheErrorBox() {
