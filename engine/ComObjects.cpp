@@ -230,7 +230,7 @@ public:
             const int c = Column(ColumnId);
             const ColumnSpec& spec = Spec(c);
             const engine::Value& v = FTable.GetValue(c);
-            if (IsTextType(spec.Type) && !v.IsNull())
+            if (IsTextType(spec.Type) && v.kind == engine::Value::Kind::Text)
                 Utf8ToUtf16Into(v.s, Value->ResetText());  // reuses the caller's text buffer
             else
                 *Value = ToVariant(spec, v);
