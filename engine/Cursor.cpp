@@ -26,38 +26,32 @@ void Cursor::SetOrder(std::vector<int> keyColumns) {
     FKeyColumns = std::move(keyColumns);
     FFetchSql.clear();
     // The window was ordered by the old key: keep only the current record.
-    if (FHasCurrent) {
-        Row cur = std::move(FWin[FPos]);
-        FWin.clear();
-        FWin.push_back(std::move(cur));
-        FPos = 0;
-    }
+    KeepOnlyCurrent();
     FCount.reset();
 }
 
 void Cursor::SetVisibility(Visibility v) {
     FVis = std::move(v);
     FFetchSql.clear();
-    if (FHasCurrent) {
-        Row cur = std::move(FWin[FPos]);
-        FWin.clear();
-        FWin.push_back(std::move(cur));
-        FPos = 0;
-    }
+    KeepOnlyCurrent();
     FCount.reset();
 }
 
 void Cursor::Invalidate() {
     FCurrentStale = FHasCurrent;
-    if (FHasCurrent) {
-        Row cur = std::move(FWin[FPos]);
-        FWin.clear();
-        FWin.push_back(std::move(cur));
-        FPos = 0;
-    } else {
-        FWin.clear();
-    }
+    KeepOnlyCurrent();
     FCount.reset();
+}
+
+void Cursor::KeepOnlyCurrent() {
+    if (!FHasCurrent) {
+        Recycle(FWin, FWin.size());
+        return;
+    }
+    Row cur = std::move(FWin[FPos]);
+    Recycle(FWin, FPos);
+    FWin.push_back(std::move(cur));
+    FPos = 0;
 }
 
 void Cursor::Sync() {

@@ -161,6 +161,8 @@ private:
     std::size_t BatchSize(bool forward);
     bool LoadRow(std::int64_t recno, Row& row, bool applyFilter);
     std::string SelectList() const;
+    // Drops the window's rows but the current one (all when there is none).
+    void KeepOnlyCurrent();
     // Makes rows the window with rows[pos] current, flags clear.
     void SetWindow(std::vector<Row> rows, std::size_t pos);
 

@@ -388,6 +388,10 @@ void Table::AddRecord() {
     FEditRecNo = 0;
 }
 
+EngineError Table::DeletedByAnotherUser(std::int64_t recno) const {
+    return EngineError("Record " + std::to_string(recno) + " of table '" + FPath + "' was deleted by another user");
+}
+
 void Table::EditRecord() {
     CheckOpen();
     DropEdit();
@@ -397,7 +401,7 @@ void Table::EditRecord() {
     // Edit the values as they are now, not as they were read earlier (a
     // current record read since the last commit of anyone is as it is now).
     if (!FCursor->CurrentIsFresh() && !FCursor->Refresh())
-        throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath + "' was deleted by another user");
+        throw DeletedByAnotherUser(recno);
     FState = State::Editing;
     FBuffer = FCursor->Current()->Values;
     FOriginal = FBuffer;
@@ -497,8 +501,7 @@ std::int64_t Table::Post() {
                 Query q = FStore.Prepare("SELECT 1 FROM records WHERE rowid=?");
                 q.Bind(1, recno);
                 if (!q.Step())
-                    throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath +
-                                      "' was deleted by another user");
+                    throw DeletedByAnotherUser(recno);
                 rc = SQLITE_DONE;
             } else {
                 std::string sql = "UPDATE records SET ";
@@ -510,8 +513,7 @@ std::int64_t Table::Post() {
                 q.Bind(static_cast<int>(changed.size() + 1), recno);
                 rc = q.Run(true);
                 if (rc == SQLITE_DONE && sqlite3_changes(FStore.Db()) == 0)
-                    throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath +
-                                      "' was deleted by another user");
+                    throw DeletedByAnotherUser(recno);
             }
         }
         if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
@@ -559,8 +561,7 @@ void Table::Delete() {
         q.Bind(1, recno);
         q.Run();
         if (sqlite3_changes(FStore.Db()) == 0)
-            throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath +
-                              "' was deleted by another user");
+            throw DeletedByAnotherUser(recno);
         FStore.Prepare("UPDATE meta SET value=value-1 WHERE key='count'").Run();
         FStore.Commit();
     } catch (...) {
@@ -626,7 +627,7 @@ void Table::LockRecord() {
     if (!FCursor->CurrentIsFresh() && !FCursor->Refresh()) {
         FLocks.UnlockRecord(recno);
         FLockedRecords.erase(recno);
-        throw EngineError("Record " + std::to_string(recno) + " of table '" + FPath + "' was deleted by another user");
+        throw DeletedByAnotherUser(recno);
     }
 }
 

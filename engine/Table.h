@@ -141,6 +141,8 @@ private:
         FEditRecNo = 0;
     }
     [[noreturn]] void KeyViolation(std::int64_t selfRecNo);
+    // The error of a record that another user deleted meanwhile.
+    EngineError DeletedByAnotherUser(std::int64_t recno) const;
     void ApplyVisibility();
     void VerifyCollation();
 
