@@ -186,7 +186,7 @@ TEST_F(ToolTest, FailuresExitWithOneAndNameTheFile) {
     const std::string missing = P("missing.dat");
     Result r = Run({"info", missing});
     EXPECT_EQ(r.Code, 1);
-    EXPECT_EQ(r.Err.rfind("tamblor: ", 0), 0u);
+    EXPECT_EQ(r.Err.rfind("tamblor info: ", 0), 0u);
     EXPECT_NE(r.Err.find(missing), std::string::npos) << r.Err;
     EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
 
@@ -207,7 +207,7 @@ TEST_F(ToolTest, FailuresExitWithOneAndNameTheFile) {
     CreateLedger(t);
     r = Run({"import", t, P("nothere.csv")});
     EXPECT_EQ(r.Code, 1);
-    EXPECT_EQ(r.Err, "tamblor: " + P("nothere.csv") + ": cannot open: No such file or directory\n");
+    EXPECT_EQ(r.Err, "tamblor import: " + P("nothere.csv") + ": cannot open: No such file or directory\n");
 }
 
 TEST_F(ToolTest, CreateImportInfoRoundTrip) {
@@ -267,7 +267,7 @@ TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
         WriteFile(csv, content);
         const Result r = Run({"import", t, csv});
         EXPECT_EQ(r.Code, 1) << content;
-        EXPECT_EQ(r.Err.rfind("tamblor: " + csv + ": " + message, 0), 0u) << r.Err;
+        EXPECT_EQ(r.Err.rfind("tamblor import: " + csv + ": " + message, 0), 0u) << r.Err;
         EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
         EXPECT_TRUE(StoredRows(t, 1).empty()) << content;
     };

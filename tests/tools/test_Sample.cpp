@@ -128,7 +128,7 @@ TEST(Sample, CommandWritesTheThreeTables) {
     {
         std::ifstream in(log);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(text, "tamblor: " + (dir / "accounts.dat").string() + ": the file exists already\n");
+        EXPECT_EQ(text, "tamblor sample: " + (dir / "accounts.dat").string() + ": the file exists already\n");
     }
     EXPECT_EQ(fs::last_write_time(dir / "accounts.dat"), before);
     fs::remove_all(tmpl);
