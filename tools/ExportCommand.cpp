@@ -111,7 +111,8 @@ private:
 
 // The columns of the CSV form: the visible fields, each named by its
 // column's full name; the fields that TMoneyTable cannot read take their
-// values from Reader (made when the first one is met).
+// values from Reader (made when the first one is met). An empty text is ""
+// (not null) only where TMoneyTable tells the two apart.
 std::vector<moneytable::TExportColumn> CsvColumns(TMoneyTable& Table, std::unique_ptr<TColumnReader>& Reader) {
     std::vector<moneytable::TExportColumn> Columns = moneytable::ExportColumns(&Table, moneytable::TExportFormat::Csv);
     TField* RecNo = Table.FieldByName("_RECNO_");
@@ -124,7 +125,17 @@ std::vector<moneytable::TExportColumn> CsvColumns(TMoneyTable& Table, std::uniqu
         WideString Name;
         OleCheck(Table.EngineTable()->GetColumnName(Number, &Name));
         Column.Name = WideToUtf8(Name);
-        if (Table.IsFieldAccesable(F)) continue;
+        if (Table.IsFieldAccesable(F)) {
+            // A wide text or GUID column is read through GetWideValue or
+            // GetGuidValue, which give "" for null: written as null.
+            const std::uint8_t Letter = Table.ColumnDescs()[static_cast<std::size_t>(F->FieldNo() - 1)].TypeLetter;
+            if (Letter == 'U' || Letter == 'G')
+                Column.Value = [F]() -> std::optional<std::string> {
+                    std::optional<std::string> Text = moneytable::ExportFieldText(F, moneytable::TExportFormat::Csv);
+                    return Text && Text->empty() ? std::nullopt : Text;
+                };
+            continue;
+        }
         if (!Reader) Reader = std::make_unique<TColumnReader>(Table);
         Column.Value = [&Reader, RecNo, F, Number]() -> std::optional<std::string> {
             const OleVariant V = Reader->Value(RecNo->AsInteger(), Number);
