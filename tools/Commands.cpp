@@ -436,6 +436,8 @@ int RunSample(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (a.Positional.size() != 1) throw UsageError(a.Positional.empty() ? "missing DIR" : "too many arguments");
     const long long records = a.Has("records") ? ParseCount(a.Value("records"), "records", 0, 100000000) : 10000;
     const std::string& dir = a.Positional[0];
+    if (const std::string what = DescribeFile(dir); !what.empty() && what != "a directory")
+        throw ToolError(dir + ": is " + what + ", not a folder");
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) throw ToolError(dir + ": cannot create the folder: " + ec.message());

@@ -115,6 +115,10 @@ TEST_F(TableCommands, DumpHeaderFailures) {
     EXPECT_EQ(R.Code, 1);
     EXPECT_EQ(R.Err, "tamblor dump-header: Cannot open file " + Dir + "/pay\n");
     EXPECT_EQ(ReadFile(Dir + "/DUMP.TXT"), "");
+    R = Run({"dump-header", Dir, Dir + "/DUMP.TXT"});
+    EXPECT_EQ(R.Code, 1);
+    EXPECT_EQ(R.Err, "tamblor dump-header: " + Dir + ": is a directory, not a table file\n");
+    EXPECT_EQ(ReadFile(Dir + "/DUMP.TXT"), "");
     R = Run({"dump-header", Dir + "/pay", "-"});
     EXPECT_EQ(R.Code, 1);
     EXPECT_TRUE(R.Out.empty());
