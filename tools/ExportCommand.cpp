@@ -71,7 +71,8 @@ private:
     std::int64_t FWritten = 0;
 };
 
-// A second engine table object on the table's file, read by record number.
+// A second engine table object on the table's file, read by record number
+// (and in the table's order, which makes that a step to the next record).
 class TColumnReader {
 public:
     explicit TColumnReader(TMoneyTable& Table) : FTable(CoBFTable::Create()), FName(Table.FileName()) {
@@ -80,6 +81,10 @@ public:
         OleCheck(FTable->SetTablePath(Path));
         std::int32_t Status = 0;
         OleCheck(FTable->OpenTable(OleVariant(Path), &Status));
+        Table.CheckError(Status);
+        // The table's order, so that the export's next record is mostly this
+        // object's next one.
+        OleCheck(FTable->SetIndex(Utf8ToWide(IndexFieldNamesToIndexName(Table.IndexFieldNames())), &Status));
         Table.CheckError(Status);
     }
     ~TColumnReader() {
@@ -91,9 +96,14 @@ public:
 
     OleVariant Value(std::int32_t RecNo, std::int32_t Column) {
         if (RecNo != FRecNo) {
-            std::int32_t Status = 0;
-            OleCheck(FTable->MoveToRecord(RecNo, &Status));
-            if (Status != 0)
+            // Records in the table's order are mostly the next ones.
+            std::int32_t Status = 0, Number = 0;
+            if (FRecNo != 0) {
+                OleCheck(FTable->MoveNext(&Status));
+                if (Status == 0) OleCheck(FTable->GetRecordNumber(&Number));
+            }
+            if (Number != RecNo) OleCheck(FTable->MoveToRecord(RecNo, &Status));
+            if (Number != RecNo && Status != 0)
                 throw ToolError(FName + ": record " + std::to_string(RecNo) +
                                 " was deleted by another user during the export");
             FRecNo = RecNo;
