@@ -403,6 +403,18 @@ TEST_F(ToolTest, SampleTablesMakeTheRoundTrip) {
     EXPECT_NE(text.find("\tChorvatsko"), std::string::npos);
     EXPECT_NE(text.find(",ReconciledOn,ReconciledBy,"), std::string::npos);
     EXPECT_TRUE(std::regex_search(text, std::regex(",\"[^\",]+\n[^\",]+ \\([0-9]+\\)\","))) << "a memo of two lines, quoted";
+    // In another order the same records, ReconciledBy included.
+    r = Run({"export", P("s/transactions.dat"), "--index", "Payee"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto records = [](const std::string& csv) {
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end; (end = csv.find("\r\n", at)) != std::string::npos; at = end + 2)
+            lines.push_back(csv.substr(at, end - at));
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    EXPECT_NE(r.Out, text);
+    EXPECT_EQ(records(r.Out), records(text));
 
     r = Run({"create", P("x.dat"), "--like", P("s/payees.dat"), "--index", "Name"});
     EXPECT_EQ(r.Code, 2);
