@@ -20,20 +20,6 @@ namespace engine {
 
 namespace {
 
-std::string IndexSql(const TableSchema& s, std::size_t k) {
-    const IndexSpec& ix = s.Indexes[k];
-    std::string sql = std::string("CREATE ") + (ix.Unique ? "UNIQUE " : "") + "INDEX ix" + std::to_string(k) +
-                      " ON records(";
-    for (std::size_t i = 0; i < ix.Columns.size(); ++i) {
-        const int c = ix.Columns[i];
-        if (i) sql += ",";
-        sql += "c" + std::to_string(c);
-        if (IsTextType(s.Columns[static_cast<std::size_t>(c)].Type)) sql += " COLLATE MONEYKEY";
-    }
-    if (!ix.Unique) sql += ",rowid";
-    return sql + ")";
-}
-
 // Builds index k; a unique index over duplicate keys is refused by name.
 void BuildIndex(PageStore& store, const TableSchema& s, std::size_t k, const std::string& path) {
     try {
