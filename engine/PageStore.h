@@ -5,7 +5,8 @@
 // Schema inside the page store (fixed identifiers; user text never becomes an
 // identifier):
 //   records(rowid INTEGER PRIMARY KEY AUTOINCREMENT, c0, c1, ...)
-//   meta(key TEXT PRIMARY KEY, value)   -- count, autoinc:<n>, collator, format
+//   meta(key TEXT PRIMARY KEY, value)   -- count, autoinc:<n>, collator, format,
+//                                       -- catalog (the copy of the catalog: Catalog.h)
 //   columns(num INTEGER PRIMARY KEY, name TEXT)
 //   ix<k>: one SQL index per catalog index record
 //
