@@ -314,6 +314,7 @@ TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
     importFails("Name,Memo\nx,\"open\nnever closed\n", "line 2: quoted field not closed");
     importFails("Name\n\"two\nlines\"\nbad\"quote\n", "line 4: quote inside an unquoted field");
     importFails("Name\nab\xC3\n", "line 2, column 'Name': not valid UTF-8");
+    importFails(std::string("Name,Memo\nx,a\0b\n", 16), "line 2, column 'Memo': a value cannot hold a NUL character");
     importFails("", "the file is empty (a header line is expected)");
     // The error message stays on one line even for a value with a line break.
     importFails("Name,Day\nx,\"2024\n01\"\n", "line 2, column 'Day': ");
