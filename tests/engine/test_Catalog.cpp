@@ -8,38 +8,15 @@
 
 #include "EngineTestUtil.h"
 
-#include <fcntl.h>
-#include <fstream>
-#include <iterator>
-#include <unistd.h>
-
 using namespace engine;
 using enginetest::Col;
+using enginetest::CreateLedger;
+using enginetest::FileBytes;
 using enginetest::Ix;
+using enginetest::PatchByte;
 using enginetest::TempDir;
 
 namespace {
-
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void PatchByte(const std::string& path, off_t at, std::uint8_t value) {
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, &value, 1, at), 1);
-    ::close(fd);
-}
-
-// Payee C 40, Date D, Amount L; index 1 on Payee+Date; locale cs.
-void CreateLedger(const std::string& path) {
-    TableSchema s;
-    s.Columns = {Col("Payee", 'C', 40), Col("Date", 'D'), Col("Amount", 'L')};
-    s.Indexes = {Ix({0, 1})};
-    s.Locale = "cs";
-    CreateTable(path, s);
-}
 
 bool HasCatalogCopy(const std::string& path) {
     PageStore store;

@@ -12,35 +12,23 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <fstream>
-#include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace engine;
-using enginetest::Col;
-using enginetest::Ix;
+using enginetest::FileBytes;
+using enginetest::PatchByte;
 using enginetest::TempDir;
 
 namespace {
 
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// Payee C 40, Date D, Amount L; index 1 on Payee+Date; locale cs; 3 records.
+// The ledger with 3 records.
 void CreateLedger(const std::string& path) {
-    TableSchema s;
-    s.Columns = {Col("Payee", 'C', 40), Col("Date", 'D'), Col("Amount", 'L')};
-    s.Indexes = {Ix({0, 1})};
-    s.Locale = "cs";
-    CreateTable(path, s);
+    enginetest::CreateLedger(path);
     BulkInserter ins(path);
     for (const char* payee : {"Čeněk", "adam", "Eva"}) ins.Add({Value::Text(payee), Value::Int(45000), Value::Int(1)});
     ins.Commit();
@@ -131,10 +119,7 @@ TEST(EngineCheck, EachProblemIsNamed) {
     // A changed catalog byte: the indexes are not held against a catalog
     // that cannot be trusted.
     std::filesystem::copy_file(pristine, path, std::filesystem::copy_options::overwrite_existing);
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, "D", 1, 40 + 11), 1);
-    ::close(fd);
+    PatchByte(path, 40 + 11, 'D');
     EXPECT_EQ(check(), (std::vector<std::string>{
                            "PROBLEM: column 1 'Payee': the catalog gives type D, the page store C", kSoundStore,
                            kSoundCount}));
