@@ -216,13 +216,12 @@ struct Fragment {
         Params.insert(Params.end(), f.Params.begin(), f.Params.end());
     }
     // Sets Depth from the parentheses of Sql (which holds no user text).
-    Fragment& Measured() {
+    void Measure() {
         int level = 0;
         for (char c : Sql) {
             level += c == '(' ? 1 : c == ')' ? -1 : 0;
             Depth = std::max(Depth, level);
         }
-        return *this;
     }
 };
 
@@ -508,12 +507,13 @@ private:
     // A chain a OR b OR c ... (or AND) becomes a balanced tree of
     // parenthesised pairs, so that SQLite's expression depth grows with the
     // logarithm of the chain's length, not with the length.
-    static Fragment Balanced(std::vector<Fragment>& parts, std::size_t from, std::size_t to, const char* op) {
+    static Fragment Balanced(std::vector<Fragment>& parts, std::size_t from, std::size_t to, const char* op,
+                             char programOp) {
         if (to - from == 1) return std::move(parts[from]);
         const std::size_t mid = from + (to - from) / 2;
-        Fragment left = Balanced(parts, from, mid, op);
-        Fragment right = Balanced(parts, mid, to, op);
-        return Binary(std::move(left), op, op[1] == 'O' ? '|' : '&', std::move(right));
+        Fragment left = Balanced(parts, from, mid, op, programOp);
+        Fragment right = Balanced(parts, mid, to, op, programOp);
+        return Binary(std::move(left), op, programOp, std::move(right));
     }
 
     Fragment Disjunction() {
@@ -523,7 +523,7 @@ private:
             Next();
             parts.push_back(Conjunction());
         }
-        return Balanced(parts, 0, parts.size(), " OR ");
+        return Balanced(parts, 0, parts.size(), " OR ", '|');
     }
 
     Fragment Conjunction() {
@@ -533,7 +533,7 @@ private:
             Next();
             parts.push_back(Negation());
         }
-        return Balanced(parts, 0, parts.size(), " AND ");
+        return Balanced(parts, 0, parts.size(), " AND ", '&');
     }
 
     // Nesting (parentheses and NOT) is limited, so that no expression can
@@ -571,7 +571,8 @@ private:
                 f.Sql = "(" + ColumnId(*left.Col) + (negate ? " IS NOT NULL)" : " IS NULL)");
             else
                 f.Sql = negate ? "1" : "0";  // literals and conditions are never null
-            return std::move(f.Measured());
+            f.Measure();
+            return f;
         }
         if (FTok.Kind == Tok::Op) {
             const std::string op = FTok.Text == "!=" ? "<>" : FTok.Text;
@@ -666,7 +667,8 @@ private:
         Fragment f;
         const std::string id = ColumnId(c);
         f.Sql = "(" + id + " IS NOT NULL AND " + id + " <> 0)";
-        return std::move(f.Measured());
+        f.Measure();
+        return f;
     }
 
     static Kind OperandKind(const Operand& o) {
@@ -786,7 +788,8 @@ private:
             f.Sql += ", ?, ";
             f.Params.emplace_back(std::in_place_type<std::string>, right.Text, 0, right.Text.size() - 1);
             f.Sql += caseInsensitive ? "1))" : "0))";
-            return std::move(f.Measured());
+            f.Measure();
+            return f;
         }
 
         Kind k;
@@ -817,7 +820,8 @@ private:
         f.Sql += " " + op + " ";
         f.Append(Side(right, k, left));
         f.Sql += ")";
-        return std::move(f.Measured());
+        f.Measure();
+        return f;
     }
 
     // A comparison of truth values where one side at least is a condition
@@ -828,7 +832,8 @@ private:
             if (o.Src == Operand::Column) return HoldsTrue(*o.Col);
             if (o.Src == Operand::Group) return o.Sql;
             Fragment f = Side(o, Kind::Bool, other);
-            return std::move(f.Measured());
+            f.Measure();
+            return f;
         };
         static const char* const ops[] = {"=", "<>", "<", "<=", ">", ">="};
         static const char programOps[] = "=#<{>}";

@@ -166,9 +166,8 @@ void PageStore::Open(const std::string& path, bool create, bool readOnly) {
     FPath = path;
     const char* vfs = RegisterPageStoreVfs();
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db,
-                             (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE,
-                             vfs);
+    const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    int rc = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE, vfs);
     if (rc != SQLITE_OK) {
         const std::string msg = StoreErrorMessage(db, rc, path, "opening");
         sqlite3_close_v2(db);
