@@ -68,12 +68,11 @@ std::vector<CheckLine> CheckTable(const std::string& path0) {
     locks.Open(path);
     std::unique_ptr<Collator> collator;  // registered on the connection: outlives it
     PageStore store;
-    store.Open(path, false, true);
-    // One read transaction: every check sees the same state of the table.
-    store.Exec("BEGIN");
-
     SchemaFindings found;
     try {
+        store.Open(path, false, true);
+        // One read transaction: every check sees the same state of the table.
+        store.Exec("BEGIN");
         found = ExamineSchema(store, path);
     } catch (const EngineError& e) {
         problem(e.what());

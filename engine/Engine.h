@@ -122,9 +122,10 @@ struct CheckLine {
 // record table; the page store's own integrity check with the table's
 // collation; every index against its catalog record and its records; the
 // cached record count against the records. Returns a line per check and per
-// problem, in that order; the table is damaged when any line is a problem.
-// Throws EngineError when the file cannot be checked at all (it does not
-// exist, cannot be read, or another user holds it exclusively).
+// problem, in that order; the table is damaged when any line is a problem
+// (a page store that cannot be read is one). Throws EngineError when there is
+// nothing to check: the file does not exist, or another user holds the table
+// exclusively (a schema change or a bulk insert is under way).
 std::vector<CheckLine> CheckTable(const std::string& path);
 
 // Inserts rows in one transaction. Rows are added with Add (one value per
