@@ -101,17 +101,24 @@ void Table::CheckOpen() const {
     if (!FOpen) throw EngineError("The table is not open", stMisuse);
 }
 
-void Table::Open(const std::string& path) {
+void Table::CheckWritable() const {
+    CheckOpen();
+    if (FReadOnly) throw EngineError("Table '" + FPath + "' is open for reading only");
+}
+
+void Table::Open(const std::string& path, bool readOnly) {
     if (FOpen) throw EngineError("Table '" + FPath + "' is already open", stAlreadyOpen);
     const std::string resolved = ResolveTablePath(path);
+    if (!readOnly) RequireWriteAccess(resolved, "; open it read-only to look at it");
     FLocks.Open(resolved);
     try {
-        FStore.Open(resolved, false);
+        FStore.Open(resolved, readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite);
         // The catalog is read through the page store's own descriptor.
         std::vector<std::uint8_t> buf(MaxCatalogSize);
         std::int64_t fileSize = 0;
         const std::int64_t n = ReadTableFileBytes(FStore.Db(), resolved, buf.data(), MaxCatalogSize, 0, &fileSize);
         FSchema = DecodeCatalog(buf.data(), static_cast<std::size_t>(n), fileSize, resolved);
+        FStore.StartReading();
         FCollator = std::make_unique<Collator>(FSchema.Locale);
         RegisterMoneyKey(FStore.Db(), FCollator.get());
         try {
@@ -133,10 +140,11 @@ void Table::Open(const std::string& path) {
             throw EngineError("Table file '" + resolved + "' is damaged: its page store does not match its catalog (" +
                               e.what() + ")");
         }
-        VerifyCollation();
+        if (!readOnly) VerifyCollation();
         FCursor = std::make_unique<Cursor>(FStore, FSchema, *FCollator);
         FPath = resolved;
         FOpen = true;
+        FReadOnly = readOnly;
         FIndex = -1;
         FCursor->First();
     } catch (...) {
@@ -154,7 +162,8 @@ void Table::VerifyCollation() {
     const bool has = FStore.GetMeta("collator", stored);
     if (has && stored.kind == Value::Kind::Text && stored.s == FCollator->Version()) return;
     // The collation rules changed (another ICU version): rebuild the indexes
-    // that use them, so that their order matches the comparisons.
+    // that use them, so that their order matches the comparisons. (A table
+    // opened for reading only is not changed: it is read as it is.)
     try {
         FStore.Begin();
         FStore.Exec("REINDEX MONEYKEY");
@@ -162,8 +171,7 @@ void Table::VerifyCollation() {
         FStore.Commit();
     } catch (const EngineError&) {
         FStore.Rollback();
-        // A read-only file cannot be re-indexed; it is still readable.
-        if (!sqlite3_db_readonly(FStore.Db(), "main")) throw;
+        throw;
     }
 }
 
@@ -181,6 +189,7 @@ void Table::Close() {
     FLocks.Close();
     FLockedRecords.clear();
     FOpen = false;
+    FReadOnly = false;
     FIndex = -1;
     FExpression.clear();
     FCompareFlags = 0;
@@ -382,7 +391,7 @@ const Value& Table::GetValue(int col) const {
 }
 
 void Table::AddRecord() {
-    CheckOpen();
+    CheckWritable();
     FState = State::Adding;
     FBuffer.assign(FSchema.Columns.size(), Value::Null());
     FEditRecNo = 0;
@@ -393,7 +402,7 @@ EngineError Table::DeletedByAnotherUser(std::int64_t recno) const {
 }
 
 void Table::EditRecord() {
-    CheckOpen();
+    CheckWritable();
     DropEdit();
     FCursor->Sync();
     if (!FCursor->Current()) throw EngineError("There is no current record to edit", stMisuse);
@@ -441,7 +450,7 @@ void Table::KeyViolation(std::int64_t selfRecNo) {
 }
 
 std::int64_t Table::Post() {
-    CheckOpen();
+    CheckWritable();
     if (FState == State::Browse) throw EngineError("No record is being added or edited", stMisuse);
     const bool adding = FState == State::Adding;
     bool tookLock = false;
@@ -545,7 +554,7 @@ std::int64_t Table::Post() {
 }
 
 void Table::Delete() {
-    CheckOpen();
+    CheckWritable();
     DropEdit();
     FCursor->Sync();
     const Row& cur = CurrentRow();
@@ -582,7 +591,7 @@ void Table::Delete() {
 }
 
 std::int64_t Table::NextAutoIncValue(int col) {
-    CheckOpen();
+    CheckWritable();
     CheckColumn(col);
     const ColumnSpec& c = FSchema.Columns[static_cast<std::size_t>(col)];
     if (!c.AutoInc) throw EngineError("Column '" + c.Name + "' is not an auto-increment column", stUnsupportedType);

@@ -159,7 +159,7 @@ TEST(EngineSchema, ChangedCollationVersionIsReindexedAtOpen) {
         // byte order, where "chata" comes before "hrad") and record another
         // collator version.
         PageStore store;
-        store.Open(path, false);
+        store.Open(path, OpenMode::ReadWrite);
         sqlite3_create_collation(store.Db(), "MONEYKEY", SQLITE_UTF8, nullptr,
                                  [](void*, int n1, const void* a, int n2, const void* b) {
                                      const int c = std::memcmp(a, b, static_cast<std::size_t>(std::min(n1, n2)));
@@ -174,7 +174,7 @@ TEST(EngineSchema, ChangedCollationVersionIsReindexedAtOpen) {
     EXPECT_EQ(NamesInOrder(t), (std::vector<std::string>{"Cyril", "hrad", "chata"}));
     t.Close();
     PageStore store;
-    store.Open(path, false);
+    store.Open(path, OpenMode::ReadWrite);
     Value v;
     ASSERT_TRUE(store.GetMeta("collator", v));
     EXPECT_EQ(v.s, Collator("cs").Version());
