@@ -6,10 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <string>
 
 namespace enginetest {
 
@@ -33,6 +39,58 @@ public:
 private:
     std::string FPath;
 };
+
+// Runs body in a forked child process as the user `user` (the tests run as
+// root; a test that needs this skips itself otherwise) and returns what body
+// returned: "" for success, else a description of what went wrong (an
+// exception is described by its message).
+inline std::string RunAsUser(const char* user, const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "pipe failed";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::string result;
+        const passwd* pw = ::getpwnam(user);
+        if (!pw || ::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 || ::setuid(pw->pw_uid) != 0) {
+            result = std::string("cannot become ") + user;
+        } else {
+            try {
+                result = body();
+            } catch (const std::exception& e) {
+                result = std::string("exception: ") + e.what();
+            }
+        }
+        const char* p = result.data();
+        for (std::size_t left = result.size(); left > 0;) {
+            const ssize_t n = ::write(fds[1], p, left);
+            if (n <= 0) break;
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status)) return "the child process died";
+    return out;
+}
+
+// The message of the EngineError that statement throws ("" when none).
+template <class F>
+std::string EngineErrorOf(F statement) {
+    try {
+        statement();
+    } catch (const engine::EngineError& e) {
+        return e.what();
+    }
+    return "";
+}
 
 inline engine::ColumnSpec Col(const std::string& name, char type, int size = 0, bool autoInc = false) {
     engine::ColumnSpec c;

@@ -6,6 +6,9 @@
 #include <sqlite3.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,7 +55,8 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // Runs tamblor with `args`; stdout and stderr go to files (never a terminal).
-    Result Run(const std::vector<std::string>& args) {
+    // user: run it as this user (the tests run as root).
+    Result Run(const std::vector<std::string>& args, const char* user = nullptr) {
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
         const pid_t pid = fork();
         if (pid == 0) {
@@ -63,6 +67,10 @@ protected:
             dup2(o, 1);
             dup2(e, 2);
             dup2(n, 0);
+            if (user) {
+                const passwd* pw = getpwnam(user);
+                if (!pw || setgroups(0, nullptr) != 0 || setgid(pw->pw_gid) != 0 || setuid(pw->pw_uid) != 0) _exit(126);
+            }
             std::vector<char*> argv;
             argv.push_back(const_cast<char*>(TAMBLOR_EXE));
             for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -292,3 +300,40 @@ TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
 }
 
 }  // namespace
+
+TEST_F(ToolTest, ATableInAFolderThisUserCannotWrite) {
+    if (geteuid() != 0) GTEST_SKIP() << "acts as another user: needs root";
+    const std::string t = P("ro.dat");
+    CreateLedger(t);
+    const std::string csv = P("in.csv");
+    WriteFile(csv, "Name,Amount\nAda,1.5\nBo,2\n");
+    ASSERT_EQ(Run({"import", t, csv}).Code, 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(t.c_str(), 0644), 0);
+    const std::string before = ReadFile(t);
+
+    Result r = Run({"info", t}, "nobody");
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\nrecords: 2\n"), std::string::npos) << r.Out;
+    r = Run({"export", t, "--csv"}, "nobody");
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\r\n2,2,Bo,2,"), std::string::npos) << r.Out;
+    r = Run({"dump-header", t, "-"}, "nobody");
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out.rfind(t + "\r\nByte1: 01, Header: BFT1", 0), 0u) << r.Out;
+    EXPECT_FALSE(fs::exists(t + "-wal"));
+    EXPECT_FALSE(fs::exists(t + "-shm"));
+    EXPECT_EQ(ReadFile(t), before);
+
+    // What would write says why it cannot.
+    r = Run({"import", t, csv}, "nobody");
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor: Table file '" + t + "' cannot be written (Permission denied)\n");
+    ASSERT_EQ(chmod(t.c_str(), 0666), 0);
+    r = Run({"import", t, csv}, "nobody");
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor: Table file '" + t + "' cannot be written here: its folder '" + dir.string() +
+                         "' must hold its side files 'ro.dat-wal' and 'ro.dat-shm' but cannot be written "
+                         "(Permission denied)\n");
+    EXPECT_EQ(ReadFile(t), before);
+}
