@@ -31,7 +31,8 @@ bool Writable(const std::string& path, int mode, int& err) {
 // file unless a snapshot connection reads it. A failure is left for a later
 // commit or the close (the commit itself is done).
 int AutoCheckpoint(void*, sqlite3* db, const char*, int pages) {
-    if (pages >= 1000) CheckpointLog(db, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    if (pages >= 1000 && CheckpointLog(db, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) != SQLITE_OK)
+        TakeLastIoErrno();  // not this commit's failure
     return SQLITE_OK;
 }
 
@@ -70,8 +71,11 @@ std::string StoreErrorMessage(sqlite3* db, int rc, const std::string& path, cons
     const std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     switch (rc & 0xFF) {
     case SQLITE_IOERR:
-    case SQLITE_FULL:
-        return IoErrorMessage(path, rc, db ? sqlite3_system_errno(db) : 0, what);
+    case SQLITE_FULL: {
+        int sys = TakeLastIoErrno();
+        if (sys == 0 && db) sys = sqlite3_system_errno(db);
+        return IoErrorMessage(path, rc, sys, what);
+    }
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return "Table '" + path + "' is busy: it is in use by another user";

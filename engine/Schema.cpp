@@ -391,6 +391,9 @@ void BulkInserter::Commit() {
     } catch (...) {
         m.Failed = true;
         m.Store.Rollback();
+        // A commit whose sync failed may have left its frames in the log:
+        // they must never count as committed later.
+        DiscardUncommittedLog(m.Store.Db());
         throw;
     }
 }

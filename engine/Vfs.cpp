@@ -718,9 +718,11 @@ PlainFile::~PlainFile() {
     delete FImpl;
 }
 
+int TakeLastIoErrno() { return std::exchange(tIoErrno, 0); }
+
 namespace {
 void Check(int rc, const std::string& tablePath, const char* what) {
-    if (rc != SQLITE_OK) throw EngineError(IoErrorMessage(tablePath, rc, tIoErrno, what));
+    if (rc != SQLITE_OK) throw EngineError(IoErrorMessage(tablePath, rc, TakeLastIoErrno(), what));
 }
 }  // namespace
 
@@ -782,13 +784,13 @@ std::int64_t ReadTableFileBytes(sqlite3* db, const std::string& path, void* buff
     StorageFile& file = *Shim(f)->File;
     std::int64_t size = 0;
     int rc = Io([&](StorageIo& io) { return io.FileSize(file, &size); });
-    if (rc != SQLITE_OK) throw EngineError(IoErrorMessage(path, rc, tIoErrno, "reading its size"));
+    if (rc != SQLITE_OK) throw EngineError(IoErrorMessage(path, rc, TakeLastIoErrno(), "reading its size"));
     *fileSize = size;
     std::int64_t n = std::min<std::int64_t>(amount, size - offset);
     if (n <= 0) return 0;
     rc = Io([&](StorageIo& io) { return io.Read(file, buffer, static_cast<int>(n), offset); });
     if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ)
-        throw EngineError(IoErrorMessage(path, rc, tIoErrno, "reading its catalog"));
+        throw EngineError(IoErrorMessage(path, rc, TakeLastIoErrno(), "reading its catalog"));
     return n;
 }
 
@@ -806,6 +808,29 @@ std::string TakeSideFileRefusal(sqlite3* db) {
     delete Shim(f)->Refusal;
     Shim(f)->Refusal = nullptr;
     return message;
+}
+
+void DiscardUncommittedLog(sqlite3* db) {
+    sqlite3_file* f = TableFileOf(db);
+    sqlite3_file* logFile = nullptr;
+    if (!f || !Shim(f)->Shm0 || sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &logFile) != SQLITE_OK ||
+        !logFile || logFile->pMethods != &kMethods || Shim(logFile)->Virtual)
+        return;
+    // SQLite's WAL-index header: mxFrame (the last frame of the last commit)
+    // at byte 16, the page size at byte 14, in native byte order.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    const volatile std::uint8_t* h = static_cast<const volatile std::uint8_t*>(Shim(f)->Shm0);
+    std::uint8_t copy[20];
+    for (int i = 0; i < 20; ++i) copy[i] = h[i];
+    std::uint16_t pageSize16 = 0;
+    std::uint32_t lastFrame = 0;
+    std::memcpy(&pageSize16, copy + 14, sizeof pageSize16);
+    std::memcpy(&lastFrame, copy + 16, sizeof lastFrame);
+    const std::int64_t pageSize = pageSize16 == 1 ? 65536 : pageSize16;
+    if (pageSize < 512) return;
+    const std::int64_t end = kSqliteLogHeader + std::int64_t(lastFrame) * (24 + pageSize);
+    ShimTruncate(logFile, end);
+    TakeLastIoErrno();
 }
 
 int CheckpointLog(sqlite3* db, int mode, int* log, int* done) {

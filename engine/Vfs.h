@@ -105,6 +105,12 @@ const char* RegisterPageStoreVfs();
 // '<path>' while <what> (<the system's reason>)".
 std::string IoErrorMessage(const std::string& path, int rc, int sysErrno, const std::string& what);
 
+// The system's reason (errno) of the last failed I/O call of this thread
+// through the engine's file access (0 when there was none since the last
+// call); clears it. SQLite does not keep errno for every failure (a failed
+// sync at a commit, say).
+int TakeLastIoErrno();
+
 // A file that the engine reads and writes itself, outside the page store (the
 // catalog area of a new table, the copy that a schema change writes, a folder
 // to sync), through the installed StorageIo. Every failure throws EngineError
@@ -155,6 +161,13 @@ std::int64_t ReadTableFileBytes(sqlite3* db, const std::string& path, void* buff
 // The message of the side file that the VFS refused when the connection db
 // opened its log (and forgets it); "" when it refused none.
 std::string TakeSideFileRefusal(sqlite3* db);
+
+// Cuts the log of db after its last commit, so that the frames of a commit
+// that failed (whose sync failed, say) are never recovered as committed by a
+// later open. Only for a connection that has the table to itself (under the
+// table lock), after its transaction was rolled back; a failure is ignored
+// (the caller is reporting one already).
+void DiscardUncommittedLog(sqlite3* db);
 
 // Runs sqlite3_wal_checkpoint_v2 on db in the given mode unless a snapshot
 // connection has the table open (then SQLITE_BUSY, nothing done). log and

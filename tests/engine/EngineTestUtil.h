@@ -3,18 +3,23 @@
 #pragma once
 
 #include "engine/Engine.h"
+#include "engine/StorageIo.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <grp.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <set>
 #include <string>
 
 namespace enginetest {
@@ -38,6 +43,45 @@ public:
 
 private:
     std::string FPath;
+};
+
+// A StorageIo that fails the syncs of some kinds of file (EIO), the writes to
+// one kind (ENOSPC: a full disk), or the closes of the files that the engine
+// opens itself (EIO), as the system would.
+struct FaultyIo : engine::StorageIo {
+    std::set<engine::FileKind> FailedSyncs;
+    std::optional<engine::FileKind> FullDisk;
+    bool FailClose = false;
+    int Sync(engine::StorageFile& f, int flags) override {
+        if (FailedSyncs.count(f.Kind)) {
+            errno = EIO;
+            return SQLITE_IOERR_FSYNC;
+        }
+        return StorageIo::Sync(f, flags);
+    }
+    int Write(engine::StorageFile& f, const void* b, int n, std::int64_t off) override {
+        if (FullDisk == f.Kind) {
+            errno = ENOSPC;
+            return SQLITE_FULL;
+        }
+        return StorageIo::Write(f, b, n, off);
+    }
+    int Close(engine::StorageFile& f) override {
+        const int rc = StorageIo::Close(f);
+        if (FailClose && !f.Os) {
+            errno = EIO;
+            return SQLITE_IOERR_CLOSE;
+        }
+        return rc;
+    }
+};
+
+// Installs a StorageIo for the scope.
+struct IoScope {
+    explicit IoScope(engine::StorageIo* io) { engine::SetStorageIo(io); }
+    ~IoScope() { engine::SetStorageIo(nullptr); }
+    IoScope(const IoScope&) = delete;
+    IoScope& operator=(const IoScope&) = delete;
 };
 
 // Runs body in a forked child process as the user `user` (the tests run as

@@ -23,6 +23,7 @@
 
 using namespace engine;
 using enginetest::Col;
+using enginetest::IoScope;
 using enginetest::Ix;
 using enginetest::TempDir;
 
@@ -66,12 +67,6 @@ public:
         }
         return StorageIo::Write(f, b, n, off);
     }
-};
-
-// Installs an I/O object for the scope.
-struct IoScope {
-    explicit IoScope(StorageIo* io) { SetStorageIo(io); }
-    ~IoScope() { SetStorageIo(nullptr); }
 };
 
 // Runs child(in, out) in a forked process; returns its pid and the parent's

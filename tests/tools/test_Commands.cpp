@@ -1,6 +1,8 @@
 // The built `tamblor` program, run as a subprocess: help, usage errors, exit
 // codes, and create / import / info round trips on temporary files.
 #include "engine/Vfs.h"
+#include "tests/engine/EngineTestUtil.h"
+#include "tools/Commands.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -336,4 +338,47 @@ TEST_F(ToolTest, ATableInAFolderThisUserCannotWrite) {
                          "' must hold its side files 'ro.dat-wal' and 'ro.dat-shm' but cannot be written "
                          "(Permission denied)\n");
     EXPECT_EQ(ReadFile(t), before);
+}
+
+TEST_F(ToolTest, FailedSyncsAndAFullDiskAreNeverReportedAsSuccess) {
+    // The commands run in this process, on a storage whose syncs fail or
+    // whose disk is full.
+    const auto run = [](const std::vector<std::string>& args, const enginetest::FaultyIo& faults) {
+        enginetest::FaultyIo io = faults;
+        enginetest::IoScope scope(&io);
+        std::ostringstream out, err;
+        Result r;
+        r.Code = tools::RunTool(args, out, err);
+        r.Out = out.str();
+        r.Err = err.str();
+        return r;
+    };
+    enginetest::FaultyIo failedSyncs;
+    failedSyncs.FailedSyncs = {engine::FileKind::Table, engine::FileKind::Wal, engine::FileKind::Folder};
+    enginetest::FaultyIo fullDisk;
+    fullDisk.FullDisk = engine::FileKind::Wal;
+    const std::string t = P("t.dat");
+    const std::string ioError = "tamblor: I/O error on table file '" + t + "' while writing (Input/output error)\n";
+    Result r = run({"create", t, "--column", "Name:C:20"}, failedSyncs);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, ioError);
+    EXPECT_FALSE(fs::exists(t));
+    EXPECT_FALSE(fs::exists(t + "-wal"));
+    r = run({"create", t, "--column", "Name:C:20"}, fullDisk);
+    EXPECT_EQ(r.Err, "tamblor: Cannot write table file '" + t + "': the disk is full\n");
+    EXPECT_FALSE(fs::exists(t));
+
+    ASSERT_EQ(Run({"create", t, "--column", "Name:C:20"}).Code, 0);
+    const std::string csv = P("in.csv");
+    WriteFile(csv, "Name\nAda\nBo\n");
+    r = run({"import", t, csv}, failedSyncs);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, ioError);
+    r = run({"import", t, csv}, fullDisk);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "tamblor: Cannot write table file '" + t + "': the disk is full\n");
+    r = Run({"info", t});
+    EXPECT_NE(r.Out.find("\nrecords: 0\n"), std::string::npos) << r.Out;
 }
