@@ -6,6 +6,7 @@
 #include "tools/Commands.h"
 #include "tools/TableCommands.h"
 
+#include <cerrno>
 #include <ostream>
 
 namespace tools {
@@ -87,12 +88,22 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     ApplyExportSelection(T, a);
     if (a.Has("output")) {
-        moneytable::ExportDataSetToFile(&T, a.Value("output"), Format);
+        const std::string File = a.Value("output");
+        TFileStream Out(File, fmCreate);
+        try {
+            moneytable::ExportDataSet(&T, Out, Format);
+        } catch (const EWriteError&) {
+            throw ToolError(File + ": " + WriteFailureReason(Out.LastError()));
+        }
     } else {
         TOutStream Out(out);
-        moneytable::ExportDataSet(&T, Out, Format);
-        out.flush();
-        if (!out) throw ToolError("cannot write the standard output");
+        errno = 0;
+        try {
+            moneytable::ExportDataSet(&T, Out, Format);
+            out.flush();
+        } catch (const EWriteError&) {
+        }
+        if (!out) throw ToolError("cannot write the standard output: " + WriteFailureReason(errno));
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "moneytable/Tamblor.h"
 #include "tools/Commands.h"
 
+#include <cerrno>
 #include <ostream>
 
 namespace tools {
@@ -30,11 +31,12 @@ int RunDumpHeader(const std::vector<std::string>& args, std::ostream& out, std::
     const std::string& Output = a.Positional[1];
     if (Output == "-") {
         // EFOpenError "Cannot open file <TABLE>" names the file already.
+        errno = 0;
         moneytable::WriteHeaderDump(Table, [&out](std::string_view Text) {
             out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
         });
         out.flush();
-        if (!out) throw ToolError("cannot write the standard output");
+        if (!out) throw ToolError("cannot write the standard output: " + WriteFailureReason(errno));
         return 0;
     }
     TMoneyTable T(nullptr);
@@ -43,6 +45,7 @@ int RunDumpHeader(const std::vector<std::string>& args, std::ostream& out, std::
         T.DumpHeader(Output);
     } catch (const EInOutError& E) {
         // The output file's errors: the run time's message does not name it.
+        if (E.ErrorCode == ENOSPC) throw ToolError(Output + ": " + WriteFailureReason(E.ErrorCode));
         const bool Missing = std::string(E.what()) == "File not found";
         throw ToolError(Output + ": " + E.what() + (Missing ? " (the output file must already exist)" : ""));
     }

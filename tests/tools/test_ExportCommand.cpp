@@ -70,6 +70,11 @@ TEST_F(ExportCommand, WritesAFileWithDashO) {
     EXPECT_EQ(got.str(), "_RECNO_\tName\tNote\tAmount\r\n1\tSmith, \"J\"\ta\nb\t1.5\r\n2\t\t\t-2\r\n");
     EXPECT_EQ(Run({"export", table, "--output", (dir / "no" / "x.txt").string()}), 1);
     EXPECT_EQ(err.str(), "tamblor: Cannot create file " + (dir / "no" / "x.txt").string() + "\n");
+    // A full disk (a device that is always full).
+    if (fs::exists("/dev/full")) {
+        EXPECT_EQ(Run({"export", table, "-o", "/dev/full"}), 1);
+        EXPECT_EQ(err.str(), "tamblor: /dev/full: the disk is full\n");
+    }
 }
 
 TEST_F(ExportCommand, UsageAndTableErrors) {
