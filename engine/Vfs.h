@@ -59,15 +59,15 @@
 // log's index in private memory; its requests for locks above SHARED are
 // granted without a lock (it never writes), and its log is either the
 // existing log file, opened for reading and checked as above, or, when there
-// is none or when it is in use by connections that share the index (whose
-// checkpoints could rewrite it), an empty log that exists only in memory. It
-// then reads the table file and at most a log that nobody else writes to. To
-// keep the table file still under it, it holds a read lock on the snapshot
-// byte from open to close, and every checkpoint of the other connections
-// (CheckpointLog) needs the write lock on that byte; the checkpoint of the
-// last connection to close needs SQLite's exclusive lock, which its SHARED
-// lock refuses. A snapshot connection sees the table as it was when it
-// opened.
+// is none or when other connections use it (they may begin it again from its
+// start and overwrite what the snapshot indexed), an empty log that exists
+// only in memory. To keep the table file still under it, it holds a read
+// lock on the snapshot byte from open to close, and every checkpoint of the
+// other connections (CheckpointLog) needs the write lock on that byte; the
+// checkpoint of the last connection to close needs SQLite's exclusive lock,
+// which its SHARED lock refuses. A log that nobody used when it opened is
+// only appended to while it reads (beginning it again needs a checkpoint).
+// A snapshot connection sees the table as it was when it opened.
 //
 // Locks on the table file, besides SQLite's own (at 2^30) and the table and
 // record locks of Locks.h (at 2^40 and above):
