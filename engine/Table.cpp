@@ -623,7 +623,7 @@ void Table::UnlockTable() {
 }
 
 void Table::LockRecord() {
-    CheckOpen();
+    CheckWritable();  // a record lock is taken to change the record
     FCursor->Sync();
     const std::int64_t recno = CurrentRow().RecNo;
     FLocks.LockRecord(recno);

@@ -203,7 +203,9 @@ int ShimClose(sqlite3_file* f) {
     ShimFile* p = Shim(f);
     sqlite3_file* os = OsFile(f);
     int rc = SQLITE_OK;
-    if (os->pMethods && p->File) rc = Io([&](StorageIo& io) { return io.Close(*p->File); });
+    // SQLite ignores a failed close (what it wrote was synced before): its
+    // errno is not kept for a later message.
+    if (os->pMethods && p->File) rc = CurrentStorageIo().Close(*p->File);
     else if (os->pMethods) rc = os->pMethods->xClose(os);
     if (p->LockFd >= 0) ::close(p->LockFd);  // drops this connection's OFD locks only
     p->LockFd = -1;
@@ -474,11 +476,12 @@ int WriteLogHeader(ShimFile* log, const TableMarks& marks) {
 }
 
 // Records why the log of table was refused and returns the error SQLite gets.
-int Refuse(ShimFile* table, ShimFile* log, const std::string& reason) {
+// notOurs: the log is not the table's; the user is asked to move it away.
+int Refuse(ShimFile* table, ShimFile* log, const std::string& reason, bool notOurs = true) {
     delete table->Refusal;
     table->Refusal = new (std::nothrow)
         std::string("Table file '" + table->File->Path + "' cannot be opened: its side file '" + log->File->Path +
-                    "' " + reason + "; move it away to open this one");
+                    "' " + reason + (notOurs ? "; move it away to open this one" : ""));
     return SQLITE_CANTOPEN;
 }
 
@@ -587,13 +590,15 @@ int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
                 if (outFlags) *outFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_WAL;
                 return SQLITE_OK;
             }
+            errno = 0;
             const int rc = gBase->xOpen(gBase, name, os, SQLITE_OPEN_READONLY | SQLITE_OPEN_WAL, outFlags);
-            if (rc != SQLITE_OK) return rc;
+            if (rc != SQLITE_OK) return Refuse(table, p, std::string("cannot be read (") + std::strerror(errno) + ")", false);
             if (outFlags) *outFlags |= SQLITE_OPEN_READONLY;
             return CheckLog(p, table, false);
         }
+        errno = 0;
         const int rc = gBase->xOpen(gBase, name, os, flags, outFlags);
-        if (rc != SQLITE_OK) return rc;
+        if (rc != SQLITE_OK) return Refuse(table, p, std::string("cannot be opened (") + std::strerror(errno) + ")", false);
         return CheckLog(p, table, !(outFlags && (*outFlags & SQLITE_OPEN_READONLY)));
     }
 

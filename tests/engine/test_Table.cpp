@@ -422,6 +422,9 @@ TEST(EngineTable, ReadOnlyOpenWhereThisUserCannotWrite) {
                   if (t.Seek({ClientValue::Text("n7")}) != 7) return "seek";
                   const std::string change = EngineErrorOf([&] { t.AddRecord(); });
                   if (change != "Table '" + path + "' is open for reading only") return "add: " + change;
+                  const std::string lock = EngineErrorOf([&] { t.LockTable(); });
+                  if (lock != "Table '" + path + "' cannot be locked: this user cannot write its file")
+                      return "lock: " + lock;
                   if (ReadTableInfo(path).RecordCount != 10) return "info";
                   return "";
               }),
