@@ -221,11 +221,11 @@ PageStore::~PageStore() { Close(); }
 void PageStore::Open(const std::string& path, OpenMode mode) {
     Close();
     FPath = path;
-    FSnapshot = (mode == OpenMode::ReadOnly || mode == OpenMode::Inspect) && !WriteAccessProblem(path).empty();
+    FSnapshot = mode == OpenMode::Inspect || (mode == OpenMode::ReadOnly && !WriteAccessProblem(path).empty());
     const char* vfs = RegisterPageStoreVfs();
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db,
-                             (FSnapshot || mode == OpenMode::Inspect ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+                             (FSnapshot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
                                  SQLITE_OPEN_PRIVATECACHE,
                              vfs);
     if (rc != SQLITE_OK) {
@@ -243,10 +243,6 @@ void PageStore::Open(const std::string& path, OpenMode mode) {
         if (FSnapshot) {
             // The log's index in private memory, no checkpoint at the close.
             Exec("PRAGMA locking_mode=EXCLUSIVE");
-            sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        } else if (mode == OpenMode::Inspect) {
-            // Never writes the table file, not even the checkpoint that the
-            // last connection makes when it closes.
             sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         } else {
             sqlite3_wal_hook(db, AutoCheckpoint, nullptr);

@@ -22,9 +22,9 @@
 //              posts of others); otherwise a snapshot connection (Vfs.h): no
 //              side file is created or changed, and the table is seen as it
 //              was at the open.
-//   Inspect    like ReadOnly, and an SQLite read-only connection even where
-//              this user can write: it never copies a log into the table
-//              file, not even at its close (`tamblor check`).
+//   Inspect    always a snapshot connection, even where this user can
+//              write: it never changes the table file or its side files
+//              (`tamblor check`).
 // Checkpoints: the connection copies the log into the table file after a
 // commit that leaves 1000 pages or more in it, unless a snapshot connection
 // has the table open (CheckpointLog); the last connection to close copies the

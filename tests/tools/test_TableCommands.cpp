@@ -125,7 +125,7 @@ TEST_F(TableCommands, DumpHeaderFailures) {
     if (fs::exists("/dev/full")) {  // a device that is always full
         R = Run({"dump-header", Table, "/dev/full"});
         EXPECT_EQ(R.Code, 1);
-        EXPECT_EQ(R.Err, "tamblor: /dev/full: the disk is full\n");
+        EXPECT_EQ(R.Err, "tamblor dump-header: /dev/full: the disk is full\n");
     }
     R = Run({"dump-header"});
     EXPECT_EQ(R.Code, 2);
