@@ -207,11 +207,12 @@ PageStore::~PageStore() { Close(); }
 void PageStore::Open(const std::string& path, OpenMode mode) {
     Close();
     FPath = path;
-    FSnapshot = mode == OpenMode::ReadOnly && !WriteAccessProblem(path).empty();
+    // Read-only where this user cannot write: a snapshot connection.
+    const bool snapshot = mode == OpenMode::ReadOnly && !WriteAccessProblem(path).empty();
     const char* vfs = RegisterPageStoreVfs();
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db,
-                             (FSnapshot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+                             (snapshot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
                                  SQLITE_OPEN_PRIVATECACHE,
                              vfs);
     if (rc != SQLITE_OK) {
@@ -226,7 +227,7 @@ void PageStore::Open(const std::string& path, OpenMode mode) {
     RegisterFilterSql(db);
 #endif
     try {
-        if (FSnapshot) {
+        if (snapshot) {
             // The log's index in private memory, no checkpoint at the close.
             Exec("PRAGMA locking_mode=EXCLUSIVE");
             sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
