@@ -1,5 +1,7 @@
 // The built `tamblor` program, run as a subprocess: help, usage errors, exit
-// codes, and create / import / info round trips on temporary files.
+// codes, create / import / info round trips on temporary files, a table in a
+// folder the user cannot write; and create / import in this process on a
+// storage whose syncs fail or whose disk is full.
 #include "engine/Vfs.h"
 #include "tests/engine/EngineTestUtil.h"
 #include "tools/Commands.h"
