@@ -855,6 +855,11 @@ int CheckpointLog(sqlite3* db, int mode, int* log, int* done) {
 
 bool ReadChangeStamp(sqlite3_file* f, std::uint8_t (&stamp)[ChangeStampSize]) {
     if (!f || f->pMethods != &kMethods) return false;
+    if (Shim(f)->Snapshot) {
+        // It sees no commit of others: its stamp never changes.
+        std::memset(stamp, 0, ChangeStampSize);
+        return true;
+    }
     void volatile* shm = Shim(f)->Shm0;
     if (!shm) return false;
     // The first copy of the WAL-index header: its change counter, frame
