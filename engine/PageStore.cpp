@@ -221,11 +221,14 @@ PageStore::~PageStore() { Close(); }
 void PageStore::Open(const std::string& path, OpenMode mode) {
     Close();
     FPath = path;
-    FSnapshot = mode == OpenMode::Inspect || (mode == OpenMode::ReadOnly && !WriteAccessProblem(path).empty());
+    // A snapshot connection: read-only where this user cannot write, and
+    // always for an inspection.
+    const bool snapshot =
+        mode == OpenMode::Inspect || (mode == OpenMode::ReadOnly && !WriteAccessProblem(path).empty());
     const char* vfs = RegisterPageStoreVfs();
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db,
-                             (FSnapshot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+                             (snapshot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
                                  SQLITE_OPEN_PRIVATECACHE,
                              vfs);
     if (rc != SQLITE_OK) {
@@ -240,7 +243,7 @@ void PageStore::Open(const std::string& path, OpenMode mode) {
     RegisterFilterSql(db);
 #endif
     try {
-        if (FSnapshot) {
+        if (snapshot) {
             // The log's index in private memory, no checkpoint at the close.
             Exec("PRAGMA locking_mode=EXCLUSIVE");
             sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);

@@ -108,8 +108,6 @@ public:
     void StartReading();
     void Close();
     bool IsOpen() const { return FDb != nullptr; }
-    // A snapshot connection (see OpenMode::ReadOnly).
-    bool Snapshot() const { return FSnapshot; }
     // Every later commit syncs the log before it counts as done (for the
     // operations that report completion: create, bulk inserts, schema
     // changes); ordinary posts may lose the latest commits to a power failure.
@@ -143,7 +141,6 @@ public:
 private:
     sqlite3* FDb = nullptr;
     std::string FPath;
-    bool FSnapshot = false;
     std::unordered_map<std::string, sqlite3_stmt*> FCache;
     std::list<std::string> FCacheOrder;
 };

@@ -547,6 +547,9 @@ int BeginLog(ShimFile* log, const void* header, int amount) {
     return rc;
 }
 
+// Why the unix VFS could not open a file: errno as it left it, else SQLite's text.
+std::string OpenFailure(int rc) { return errno ? std::strerror(errno) : sqlite3_errstr(rc); }
+
 bool FileExists(const char* name) {
     struct stat st {};
     return ::stat(name, &st) == 0;
@@ -592,13 +595,13 @@ int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
             }
             errno = 0;
             const int rc = gBase->xOpen(gBase, name, os, SQLITE_OPEN_READONLY | SQLITE_OPEN_WAL, outFlags);
-            if (rc != SQLITE_OK) return Refuse(table, p, std::string("cannot be read (") + std::strerror(errno) + ")", false);
+            if (rc != SQLITE_OK) return Refuse(table, p, "cannot be read (" + OpenFailure(rc) + ")", false);
             if (outFlags) *outFlags |= SQLITE_OPEN_READONLY;
             return CheckLog(p, table, false);
         }
         errno = 0;
         const int rc = gBase->xOpen(gBase, name, os, flags, outFlags);
-        if (rc != SQLITE_OK) return Refuse(table, p, std::string("cannot be opened (") + std::strerror(errno) + ")", false);
+        if (rc != SQLITE_OK) return Refuse(table, p, "cannot be opened (" + OpenFailure(rc) + ")", false);
         return CheckLog(p, table, !(outFlags && (*outFlags & SQLITE_OPEN_READONLY)));
     }
 
@@ -852,6 +855,11 @@ int CheckpointLog(sqlite3* db, int mode, int* log, int* done) {
 
 bool ReadChangeStamp(sqlite3_file* f, std::uint8_t (&stamp)[ChangeStampSize]) {
     if (!f || f->pMethods != &kMethods) return false;
+    if (Shim(f)->Snapshot) {
+        // It sees no commit of others: its stamp never changes.
+        std::memset(stamp, 0, ChangeStampSize);
+        return true;
+    }
     void volatile* shm = Shim(f)->Shm0;
     if (!shm) return false;
     // The first copy of the WAL-index header: its change counter, frame

@@ -179,7 +179,8 @@ int CheckpointLog(sqlite3* db, int mode, int* log, int* done);
 // SQLite's documented WAL-index format, whose first 48 bytes change with
 // every commit). False when the index is not mapped yet (then ask SQLite:
 // PRAGMA data_version). A torn copy can only make the stamp differ, which
-// makes the caller re-read: never a missed change.
+// makes the caller re-read: never a missed change. A snapshot connection's
+// stamp never changes (it sees no commit of others).
 // tableFile: TableFileOf(db), valid while the connection is open.
 constexpr int ChangeStampSize = 48;
 bool ReadChangeStamp(sqlite3_file* tableFile, std::uint8_t (&stamp)[ChangeStampSize]);

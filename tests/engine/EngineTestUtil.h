@@ -1,5 +1,6 @@
-// Helpers shared by the engine tests: a temporary folder per test and small
-// table builders.
+// Helpers shared by the engine tests (and the tool's tests that inject
+// faults): a temporary folder per test, small table builders, a storage that
+// fails syncs, writes or closes, and running code as another user.
 #pragma once
 
 #include "engine/Engine.h"

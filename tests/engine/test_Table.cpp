@@ -1,5 +1,6 @@
 // The engine table core: cursor contract, stable record numbers, posting,
-// deleting, values and misuse statuses.
+// deleting, values and misuse statuses, and read-only opens on storage that
+// the user cannot write.
 #include "engine/Table.h"
 
 #include "EngineTestUtil.h"

@@ -1,6 +1,7 @@
 // The page store on disk: the offset VFS and file layout, injected I/O
-// failures, short writes and corruption, a process killed in the middle of posts, and
-// changes made by another process.
+// failures, short writes and corruption, a process killed in the middle of posts,
+// changes made by another process, and side files that belong to another table
+// or to another copy of the table.
 #include "engine/StorageIo.h"
 #include "engine/Table.h"
 #include "engine/Vfs.h"

@@ -1,6 +1,8 @@
 // The built `tamblor` program, run as a subprocess: help, usage errors, exit
 // codes, create / import / info / export round trips on temporary files, the
-// standard streams, and exports that are killed or fail.
+// standard streams, exports that are killed or fail, a table in a folder the
+// user cannot write; and create / import in this process on a storage whose
+// syncs fail or whose disk is full.
 #include "engine/Engine.h"
 #include "engine/Vfs.h"
 #include "tests/engine/EngineTestUtil.h"
