@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -206,9 +207,15 @@ void TTamblorBrowserForm::BuildComponents() {
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
 
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    FWalkProgress = std::make_unique<browser::TWalkProgress>(StatusBar1, std::vector<QWidget*>{DBGrid, DBMemo1, DBNavigator1});
+
     // Panel2 before Panel1: the grid comes first in the tab order.
     Layout->addWidget(Panel1);
     Layout->addWidget(Panel2, 1);
+    Layout->addWidget(StatusBar1);
     QWidget::setTabOrder(DBGrid, DBMemo1);
     QWidget::setTabOrder(DBMemo1, Edit1);
     QWidget::setTabOrder(Edit1, IndexComboBox);

@@ -8,6 +8,8 @@
 //     DBNavigator1 (554/12/240/22)
 //   Panel2 (the rest, sunken): Splitter1 holding DBGrid above and the memo
 //     pane DBMemo1 (137 high, hidden at start, automatic display off)
+//   StatusBar1 (bottom): while a record walk runs, the count of records it
+//     has visited (WalkProgress())
 //   Tab order: DBGrid, DBMemo1, Edit1, IndexComboBox, DBNavigator1; the grid
 //   has the focus at start. The window starts maximised.
 // PopupMenu1 opens with the right mouse button anywhere on the window; its
@@ -35,6 +37,7 @@
 #pragma once
 
 #include "browser/Dialogs.h"
+#include "browser/WalkProgress.h"
 #include "controls/DBControls.h"
 #include "moneytable/Tamblor.h"
 
@@ -50,6 +53,7 @@ class QFrame;
 class QLineEdit;
 class QMenu;
 class QSplitter;
+class QStatusBar;
 
 // The start-up values (written by the command line, read at creation;
 // StartTableName also follows the last file chosen in the open dialog).
@@ -94,6 +98,7 @@ public:
     QSplitter* Splitter1 = nullptr;
     controls::TDBGrid* DBGrid = nullptr;
     controls::TDBMemo* DBMemo1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
     TDataSource* DataSource1 = nullptr;
     TMoneyTable* Table = nullptr;
     browser::TOpenDialog OpenDialog;
@@ -160,6 +165,9 @@ public:
     void FillKeyFields(const std::string& Text);
     // Disables (true) or enables the grid and the memo pane.
     void SetBusy(bool Busy);
+    // What the window shows while a record walk runs, and the message
+    // processing after each of its records.
+    browser::TWalkProgress* WalkProgress() const noexcept { return FWalkProgress.get(); }
     // Clears the index list, fills it with the table's index names after
     // "<no index>" and selects that.
     void RefillIndexList();
@@ -195,6 +203,7 @@ private:
     std::unique_ptr<browser::TDialogs> FOwnDialogs;
     browser::TDialogs* FDialogs = nullptr;
     std::unique_ptr<TComponent> FComponents;  // owns Table and DataSource1
+    std::unique_ptr<browser::TWalkProgress> FWalkProgress;
     controls::TErrorHandler FOldErrorHandler;
     controls::TConfirmHandler FOldConfirmHandler;
     moneytable::TExceptionHandler FOldTableHandler;

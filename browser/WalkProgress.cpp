@@ -1,0 +1,80 @@
+// What the window shows while a record walk runs; see WalkProgress.h.
+#include "browser/WalkProgress.h"
+
+#include "controls/DBMemo.h"
+
+#include <QApplication>
+#include <QStatusBar>
+#include <QWidget>
+
+namespace browser {
+
+namespace {
+
+// Suspends (or resumes) a widget's painting; a memo pane also defers reading
+// its text.
+void Suspend(QWidget* Widget, bool Suspended) {
+    Widget->setUpdatesEnabled(!Suspended);
+    if (auto* Memo = qobject_cast<controls::TDBMemo*>(Widget)) Memo->SetDisplayDeferred(Suspended);
+}
+
+}  // namespace
+
+TWalkProgress::TWalkProgress(QStatusBar* Bar, const std::vector<QWidget*>& Throttled) : FBar(Bar) {
+    for (QWidget* W : Throttled) FThrottled.push_back({W, true});
+}
+
+TWalkProgress::~TWalkProgress() {
+    if (FDepth > 0) {
+        FDepth = 1;
+        End();
+    }
+}
+
+QString TWalkProgress::Text() const {
+    return QStringLiteral("%1: %2 records visited").arg(FWhat).arg(FVisited);
+}
+
+void TWalkProgress::Begin(const char* What) {
+    if (FDepth++ > 0) return;
+    FWhat = QString::fromUtf8(What);
+    FVisited = 0;
+    QApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+    for (TThrottled& T : FThrottled) {
+        if (T.Widget.isNull()) continue;
+        T.WasEnabled = T.Widget->updatesEnabled();
+        if (T.WasEnabled) Suspend(T.Widget, true);
+    }
+    if (FBar) FBar->showMessage(Text());
+    FClock.start();
+}
+
+void TWalkProgress::Step() {
+    ++FVisited;
+    QCoreApplication::processEvents();
+    // The message processing may have ended the outermost walk (a nested
+    // one cannot: it ends inside that processing).
+    if (FDepth > 0 && FClock.hasExpired(RefreshMs)) Refresh();
+}
+
+void TWalkProgress::Refresh() {
+    for (TThrottled& T : FThrottled) {
+        if (T.Widget.isNull() || !T.WasEnabled) continue;
+        Suspend(T.Widget, false);
+        T.Widget->repaint();
+        Suspend(T.Widget, true);
+    }
+    if (FBar) FBar->showMessage(Text());
+    FClock.start();
+}
+
+void TWalkProgress::End() {
+    if (FDepth == 0 || --FDepth > 0) return;
+    // Enabling the updates schedules the one repaint on the final record.
+    for (TThrottled& T : FThrottled)
+        if (!T.Widget.isNull() && T.WasEnabled) Suspend(T.Widget, false);
+    if (FBar) FBar->clearMessage();
+    QApplication::restoreOverrideCursor();
+}
+
+}  // namespace browser
