@@ -249,8 +249,8 @@ void TDBNavigator::UpdateButtons() {
     Set(nbPrior, Active && !Bof);
     Set(nbNext, Active && !Eof);
     Set(nbLast, Active && !Eof);
-    Set(nbInsert, Active && CanModify);
-    Set(nbDelete, Active && CanModify && !Empty);
+    Set(nbInsert, Active);
+    Set(nbDelete, Active && !Empty);
     Set(nbEdit, Active && CanModify && !Editing);
     Set(nbPost, Active && CanModify && Editing);
     Set(nbCancel, Active && CanModify && Editing);
@@ -268,6 +268,8 @@ void TDBNavigator::BtnClick(TNavigateBtn Button) {
         case nbLast: DS->Last(); break;
         case nbInsert: DS->Insert(); break;
         case nbDelete:
+            // A dataset that cannot be modified refuses before the question.
+            DS->CheckCanModify();
             if (FConfirmDelete && !Confirm("Delete record?")) return;
             DS->Delete();
             break;

@@ -351,6 +351,18 @@ void TestMainForm::readOnlyTableHidesEditPostCancel() {
     W.Key(Qt::Key_Insert);
     QCOMPARE(W.Dialogs.Errors, std::vector<std::string>{"Cannot modify a read-only dataset"});
     QCOMPARE(W->Table->State(), dsBrowse);
+    // The navigator's insert and delete stay enabled and fail the same way,
+    // delete without asking first.
+    W.Dialogs.Errors.clear();
+    const int Records = W->Table->RecordCount();
+    for (TNavigateBtn B : {controls::nbInsert, controls::nbDelete}) {
+        QVERIFY(W->DBNavigator1->Button(B)->isEnabled());
+        QTest::mouseClick(W->DBNavigator1->Button(B), Qt::LeftButton);
+    }
+    QCOMPARE(W.Dialogs.Errors, std::vector<std::string>(2, "Cannot modify a read-only dataset"));
+    QVERIFY(W.Dialogs.Questions.empty());
+    QCOMPARE(W->Table->State(), dsBrowse);
+    QCOMPARE(W->Table->RecordCount(), Records);
 
     // Reopened writable: the three buttons come back.
     W.Dialogs.OpenAnswers.push_back(TScriptedDialogs::TOpenAnswer{FPeople, false});

@@ -62,10 +62,11 @@ void TestDBNavigator::buttonsFollowTheState() {
     F.Data.Close();
     QCOMPARE(F.Enabled(), std::string("0000000000"));
 
-    // Read-only: only moving and refreshing remain.
+    // Read-only: edit, post and cancel go; insert and delete stay (they fail
+    // when used, errorsGoToTheErrorBox).
     F.Data.ReadOnlyData = true;
     F.Data.Open();
-    QCOMPARE(F.Enabled(), std::string("0011000001"));
+    QCOMPARE(F.Enabled(), std::string("0011110001"));
 
     // An empty dataset: nothing to move to or delete.
     TNavFixture Empty(0);
@@ -148,6 +149,19 @@ void TestDBNavigator::errorsGoToTheErrorBox() {
     QCOMPARE(F.Enabled().substr(6), std::string("0110"));
     F.Click(nbCancel);
     QCOMPARE(F.Data.State(), dsBrowse);
+
+    // A read-only dataset: insert and delete fail with the framework's
+    // error, delete without asking, and nothing changes.
+    TNavFixture R(2);
+    R.Data.ReadOnlyData = true;
+    R.Data.Open();
+    R.Click(nbInsert);
+    R.Click(nbDelete);
+    QCOMPARE(R.Box.Errors, std::vector<std::string>(2, "Cannot modify a read-only dataset"));
+    QVERIFY(R.Box.Questions.empty());
+    QCOMPARE(R.Data.State(), dsBrowse);
+    QCOMPARE(R.Data.RowCount(), 2);
+    QCOMPARE(R.Enabled(), std::string("0011110001"));
 }
 
 void TestDBNavigator::hiddenButtonsShrinkTheBar() {
