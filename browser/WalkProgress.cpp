@@ -1,10 +1,10 @@
 // What the window shows while a record walk runs; see WalkProgress.h.
 #include "browser/WalkProgress.h"
 
+#include "browser/StatusLine.h"
 #include "controls/DBMemo.h"
 
 #include <QApplication>
-#include <QStatusBar>
 #include <QWidget>
 
 namespace browser {
@@ -20,7 +20,7 @@ void Suspend(QWidget* Widget, bool Suspended) {
 
 }  // namespace
 
-TWalkProgress::TWalkProgress(QStatusBar* Bar, const std::vector<QWidget*>& Throttled) : FBar(Bar) {
+TWalkProgress::TWalkProgress(TStatusLine* Status, const std::vector<QWidget*>& Throttled) : FStatus(Status) {
     for (QWidget* W : Throttled) FThrottled.push_back({W, true});
 }
 
@@ -45,7 +45,7 @@ void TWalkProgress::Begin(const char* What) {
         T.WasEnabled = T.Widget->updatesEnabled();
         if (T.WasEnabled) Suspend(T.Widget, true);
     }
-    if (FBar) FBar->showMessage(Text());
+    FStatus->ShowProgress(Text());
     FClock.start();
 }
 
@@ -64,7 +64,7 @@ void TWalkProgress::Refresh() {
         T.Widget->repaint();
         Suspend(T.Widget, true);
     }
-    if (FBar) FBar->showMessage(Text());
+    FStatus->ShowProgress(Text());
     FClock.start();
 }
 
@@ -73,7 +73,7 @@ void TWalkProgress::End() {
     // Enabling the updates schedules the one repaint on the final record.
     for (TThrottled& T : FThrottled)
         if (!T.Widget.isNull() && T.WasEnabled) Suspend(T.Widget, false);
-    if (FBar) FBar->clearMessage();
+    FStatus->EndProgress();
     QApplication::restoreOverrideCursor();
 }
 

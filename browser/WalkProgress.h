@@ -11,16 +11,16 @@
 // walk has then reached, and once more when it ends. Their data links are
 // told of every record as before, so what they show at the end is exactly
 // what they would show had the walk run slowly. While a walk runs, the
-// application shows the busy cursor and the status bar the count of records
+// application shows the busy cursor and the status line the count of records
 // visited ("Searching: 1234 records visited"); both go when it ends.
 //
 // Walks nest (a command started from the message processing of another):
 // the outermost Begin and End count; the records visited are counted from
 // the outermost Begin on.
 //
-// Ownership: the window owns this object; the status bar and the throttled
-// widgets belong to the window and are watched (a widget destroyed meanwhile
-// is skipped).
+// Ownership: the window owns this object and the status line, which must
+// outlive it; the throttled widgets belong to the window and are watched (a
+// widget destroyed meanwhile is skipped).
 // Threads: the GUI thread only.
 #pragma once
 
@@ -31,10 +31,11 @@
 #include <cstdint>
 #include <vector>
 
-class QStatusBar;
 class QWidget;
 
 namespace browser {
+
+class TStatusLine;
 
 class TWalkProgress {
 public:
@@ -42,13 +43,13 @@ public:
     // a second.
     static constexpr int RefreshMs = 33;
 
-    TWalkProgress(QStatusBar* Bar, const std::vector<QWidget*>& Throttled);
+    TWalkProgress(TStatusLine* Status, const std::vector<QWidget*>& Throttled);
     // Ends a walk still running (restores cursor and painting).
     ~TWalkProgress();
     TWalkProgress(const TWalkProgress&) = delete;
     TWalkProgress& operator=(const TWalkProgress&) = delete;
 
-    // A walk begins; What names it in the status bar ("Searching").
+    // A walk begins; What names it in the status line ("Searching").
     void Begin(const char* What);
     // One more record visited: processes pending messages, and repaints the
     // throttled widgets and the count when RefreshMs have passed since the
@@ -60,7 +61,7 @@ public:
 
     bool Running() const noexcept { return FDepth > 0; }
     std::int64_t Visited() const noexcept { return FVisited; }
-    // The status bar text while a walk runs.
+    // The status line's message while a walk runs.
     QString Text() const;
 
 private:
@@ -70,7 +71,7 @@ private:
         QPointer<QWidget> Widget;
         bool WasEnabled = true;  // its updates before the walk
     };
-    QPointer<QStatusBar> FBar;
+    TStatusLine* FStatus;
     std::vector<TThrottled> FThrottled;
     QString FWhat;
     QElapsedTimer FClock;

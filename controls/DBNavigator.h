@@ -19,6 +19,11 @@
 // (delete without asking first). Errors raised by a click go to the
 // application's error box (controls/Interaction.h); the bar stays usable.
 //
+// The glyphs are drawn in the palette's button text colour (post and cancel
+// in a green and a red that stand out on the button colour), and drawn
+// again when the palette changes, so that a dark desktop palette keeps them
+// visible.
+//
 // Each button can be hidden (SetVisibleButtons); the visible buttons share
 // the bar's width equally, and the bar is never narrower than its visible
 // buttons need (MinimumWidth()): a width below that is enlarged to it.
@@ -76,11 +81,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
 
 private:
     class TNavDataLink;
     void UpdateButtons();
     void LayoutButtons();
+    void DrawGlyphs();
     void Clicked(TNavigateBtn Button);
     int ButtonMinWidth() const;
 
