@@ -645,15 +645,22 @@ void TTamblorBrowserForm::UndoLastChange() {
         FStatusLine->ShowNote(QStringLiteral("Edit cancelled"));
         return;
     }
+    // Standing on the record that taking back an insert deletes, the table
+    // moves to the next record (the prior one at the end) first: it cannot
+    // move off a record that is gone. When it cannot move, someone else
+    // deleted the record already, and the undo says so.
+    if (Table->Active() && !Table->IsEmpty() && FUndoLog->RecordToDelete() == Table->RecNo()) {
+        try {
+            Table->Next();
+            if (Table->Eof()) Table->Prior();
+        } catch (const Exception&) {
+        }
+    }
     const std::optional<browser::TUndone> Done = FUndoLog->Undo();
     if (!Done) {
         FStatusLine->ShowNote(QStringLiteral("Nothing to undo"));
         return;
     }
-    // The table shows what the undo wrote, on the record concerned when it
-    // is among those shown.
-    Table->Refresh();
-    if (Done->Kind != browser::TChangeKind::Insert) Table->SetRecNo(Done->NewRecNo);
     switch (Done->Kind) {
         case browser::TChangeKind::Edit:
             FStatusLine->ShowNote(QStringLiteral("Change of record %1 undone").arg(Done->RecNo));
@@ -667,6 +674,18 @@ void TTamblorBrowserForm::UndoLastChange() {
                                       .arg(Done->NewRecNo));
             break;
     }
+    // The table shows what the undo wrote, on the record concerned when it
+    // is among those shown (moving there reads the records afresh).
+    const bool Deleted = Done->Kind == browser::TChangeKind::Insert;
+    bool Read = false;
+    if (!Deleted && Table->RecNo() != Done->NewRecNo) {
+        Table->SetRecNo(Done->NewRecNo);
+        Read = Table->RecNo() == Done->NewRecNo;
+    }
+    if (Deleted && Table->RecNo() == Done->RecNo)
+        Table->First();  // it was the only record shown
+    else if (!Read)
+        Table->Refresh();
 }
 
 // ---------------------------------------------------------------------------

@@ -70,6 +70,10 @@ void TUndoLog::Clear() noexcept {
     FPending.reset();
 }
 
+int TUndoLog::RecordToDelete() const noexcept {
+    return !FEntries.empty() && FEntries.back().Kind == TChangeKind::Insert ? FEntries.back().RecNo : 0;
+}
+
 void TUndoLog::Note(TEntry Entry) {
     FEntries.push_back(std::move(Entry));
     if (FEntries.size() > MaxEntries) FEntries.pop_front();

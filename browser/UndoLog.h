@@ -81,6 +81,9 @@ public:
     // The window's table must not be in an edit state (it would hold the
     // record's lock).
     std::optional<TUndone> Undo();
+    // The record that the next Undo deletes (the latest change is an
+    // insert), 0 for none.
+    int RecordToDelete() const noexcept;
     void Clear() noexcept;
     std::size_t Count() const noexcept { return FEntries.size(); }
 
