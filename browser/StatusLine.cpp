@@ -62,6 +62,8 @@ QString Field(F&& Text) noexcept {
 TStatusLine::TStatusLine(QStatusBar* Bar, TMoneyTable* Table) : FBar(Bar), FTable(Table) {
     for (QPointer<QLabel>& Label : FFields) {
         Label = new QLabel(Bar);
+        Label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        Label->setContentsMargins(4, 0, 4, 0);
         Bar->addPermanentWidget(Label);
     }
     FTimer.setSingleShot(true);
