@@ -253,9 +253,11 @@ void TTamblorBrowserForm::FollowDesktopPalette() {
     RecNo->setPalette(Parent);
 }
 
-void TTamblorBrowserForm::changeEvent(QEvent* Event) {
-    QWidget::changeEvent(Event);
+bool TTamblorBrowserForm::event(QEvent* Event) {
+    const bool Handled = QWidget::event(Event);
+    // A new desktop palette: the text colour is chosen again.
     if (Event->type() == QEvent::ApplicationPaletteChange) FollowDesktopPalette();
+    return Handled;
 }
 
 QAction* TTamblorBrowserForm::AddItem(const char* Caption, const QKeySequence& Shortcut, std::intptr_t ItemTag,
@@ -641,8 +643,9 @@ void TTamblorBrowserForm::CopyRecord() {
 void TTamblorBrowserForm::UndoLastChange() {
     if (Table->Active() && (Table->State() == dsEdit || Table->State() == dsInsert)) {
         // The change still being made is the first to go.
+        const bool Inserting = Table->State() == dsInsert;
         Table->Cancel();
-        FStatusLine->ShowNote(QStringLiteral("Edit cancelled"));
+        FStatusLine->ShowNote(Inserting ? QStringLiteral("Insert cancelled") : QStringLiteral("Edit cancelled"));
         return;
     }
     // Standing on the record that taking back an insert deletes, the table

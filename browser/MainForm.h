@@ -220,7 +220,7 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     void contextMenuEvent(QContextMenuEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
-    void changeEvent(QEvent* Event) override;
+    bool event(QEvent* Event) override;
     // Closing the window stops a running walk (after its current record) and
     // posts an edit or insert not yet posted; when that post fails, the
     // error shows and the window stays open.

@@ -763,24 +763,13 @@ void TestMainForm::statusLineFollowsTheTable() {
 
 void TestMainForm::darkPaletteStaysReadable() {
     // Text and background of the window, its grid, titles and status line
-    // lie far apart in lightness, under a light and under a dark palette;
-    // font and size stay as defined.
-    const QPalette Light = QApplication::palette();
+    // lie far apart in lightness under a light and under a dark palette, set
+    // before the window opens or while it is open; font and size stay as
+    // defined.
     auto Apart = [](const QPalette& P, QPalette::ColorRole Text, QPalette::ColorRole Back) {
         return std::abs(P.color(Text).lightness() - P.color(Back).lightness()) >= 100;
     };
-    for (bool Darkened : {false, true}) {
-        if (Darkened) {
-            QPalette Dark;
-            Dark.setColor(QPalette::Window, QColor(45, 45, 48));
-            Dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
-            Dark.setColor(QPalette::Base, QColor(30, 30, 30));
-            Dark.setColor(QPalette::Text, QColor(230, 230, 230));
-            Dark.setColor(QPalette::Button, QColor(60, 60, 64));
-            Dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-            QApplication::setPalette(Dark);
-        }
-        TWindow W(FPeople);
+    auto Readable = [&](TWindow& W, bool Dark) {
         QLabel* Label = W->StatusBar1->findChild<QLabel*>();
         QVERIFY(Label != nullptr);
         QVERIFY(Apart(W->palette(), QPalette::WindowText, QPalette::Window));
@@ -789,9 +778,28 @@ void TestMainForm::darkPaletteStaysReadable() {
         QVERIFY(Apart(W->DBGrid->palette(), QPalette::ButtonText, QPalette::Button));
         QCOMPARE(W->RecNo->palette().color(QPalette::Base), W->Panel1->palette().color(QPalette::Window));
         // The window's font colour, black, where it can be read.
-        QCOMPARE(W->palette().color(QPalette::WindowText) == QColor(Qt::black), !Darkened);
+        QCOMPARE(W->palette().color(QPalette::WindowText) == QColor(Qt::black), !Dark);
         QCOMPARE(W->font().family(), QString("MS Sans Serif"));
         QCOMPARE(W->DBGrid->font().pixelSize(), qRound(14 * W->logicalDpiY() / 120.0));
+    };
+    const QPalette Light = QApplication::palette();
+    QPalette Dark;
+    Dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    Dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    Dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    Dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    Dark.setColor(QPalette::Button, QColor(60, 60, 64));
+    Dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    {
+        TWindow W(FPeople);
+        Readable(W, false);
+        QApplication::setPalette(Dark);
+        QCoreApplication::processEvents();  // the change reaches the window through the event loop
+        Readable(W, true);
+    }
+    {
+        TWindow W(FPeople);
+        Readable(W, true);
     }
     QApplication::setPalette(Light);
 }
