@@ -8,12 +8,13 @@
 //   - "Count field" into the Seq column over the whole table (mask %d, start
 //     1, increment 1, count -1): a post per record. Seq holds the record's
 //     number already, so the table is left as it was.
-// Rates are records per second of wall time; the CPU time of the thread is
-// printed beside them (steadier on a busy machine).
+// Rates are records per second of wall time; the rate by the CPU time of the
+// process is printed beside them (steadier on a busy machine).
 //
 // Usage: walk_bench [RECORDS [TABLE-PATH [search|count]]]
-//   (default 200000 records; the last argument runs one walk only, for a
-//   profiler)
+//   (default 200000 records and the engine benchmarks' table in $TMPDIR; an
+//   empty TABLE-PATH is that table; the last argument runs one walk only, for
+//   a profiler)
 // Goals at 200,000 records: search walk >= 100,000 records/s and >= 1/4 of
 // the plain read rate; count walk >= 5,000 posts/s.
 #include "BenchTable.h"
@@ -127,7 +128,8 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     TMoneyTable* Table = Form.Table;
     if (!Table->Active()) {
-        std::printf("the window could not open the table: %s\n", Dialogs.Errors.empty() ? "?" : Dialogs.Errors[0].c_str());
+        std::printf("the window could not open the table: %s\n",
+                    Dialogs.Errors.empty() ? "?" : Dialogs.Errors[0].c_str());
         return 1;
     }
     std::printf("grid: %d rows visible\n", Form.DBGrid->VisibleRowCount());

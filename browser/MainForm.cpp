@@ -210,7 +210,9 @@ void TTamblorBrowserForm::BuildComponents() {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
-    FWalkProgress = std::make_unique<browser::TWalkProgress>(StatusBar1, std::vector<QWidget*>{DBGrid, DBMemo1, DBNavigator1});
+    // The data-aware controls follow a walk at a human rate.
+    FWalkProgress =
+        std::make_unique<browser::TWalkProgress>(StatusBar1, std::vector<QWidget*>{DBGrid, DBMemo1, DBNavigator1});
 
     // Panel2 before Panel1: the grid comes first in the tab order.
     Layout->addWidget(Panel1);

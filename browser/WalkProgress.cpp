@@ -22,6 +22,8 @@ void Suspend(QWidget* Widget, bool Suspended) {
 
 TWalkProgress::TWalkProgress(QStatusBar* Bar, const std::vector<QWidget*>& Throttled) : FBar(Bar) {
     for (QWidget* W : Throttled) FThrottled.push_back({W, true});
+    FTimer.setInterval(RefreshMs);
+    FTimer.callOnTimeout([this] { Refresh(); });
 }
 
 TWalkProgress::~TWalkProgress() {
@@ -46,15 +48,12 @@ void TWalkProgress::Begin(const char* What) {
         if (T.WasEnabled) Suspend(T.Widget, true);
     }
     if (FBar) FBar->showMessage(Text());
-    FClock.start();
+    FTimer.start();
 }
 
 void TWalkProgress::Step() {
     ++FVisited;
     QCoreApplication::processEvents();
-    // The message processing may have ended the outermost walk (a nested
-    // one cannot: it ends inside that processing).
-    if (FDepth > 0 && FClock.hasExpired(RefreshMs)) Refresh();
 }
 
 void TWalkProgress::Refresh() {
@@ -65,11 +64,11 @@ void TWalkProgress::Refresh() {
         Suspend(T.Widget, true);
     }
     if (FBar) FBar->showMessage(Text());
-    FClock.start();
 }
 
 void TWalkProgress::End() {
     if (FDepth == 0 || --FDepth > 0) return;
+    FTimer.stop();
     // Enabling the updates schedules the one repaint on the final record.
     for (TThrottled& T : FThrottled)
         if (!T.Widget.isNull() && T.WasEnabled) Suspend(T.Widget, false);
