@@ -22,6 +22,7 @@ void Suspend(QWidget* Widget, bool Suspended) {
 
 TWalkProgress::TWalkProgress(QStatusBar* Bar, const std::vector<QWidget*>& Throttled) : FBar(Bar) {
     for (QWidget* W : Throttled) FThrottled.push_back({W, true});
+    FTimer.setTimerType(Qt::PreciseTimer);
     FTimer.setInterval(RefreshMs);
     FTimer.callOnTimeout([this] { Refresh(); });
 }
