@@ -3,7 +3,10 @@
 
 #include "controls/DBMemo.h"
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QStatusBar>
 #include <QWidget>
 
@@ -23,7 +26,7 @@ void Suspend(QWidget* Widget, bool Suspended) {
 TWalkProgress::TWalkProgress(QStatusBar* Bar, const std::vector<QWidget*>& Throttled) : FBar(Bar) {
     for (QWidget* W : Throttled) FThrottled.push_back({W, true});
     FTimer.setTimerType(Qt::PreciseTimer);
-    FTimer.setInterval(RefreshMs);
+    FTimer.setSingleShot(true);
     FTimer.callOnTimeout([this] { Refresh(); });
 }
 
@@ -49,7 +52,7 @@ void TWalkProgress::Begin(const char* What) {
         if (T.WasEnabled) Suspend(T.Widget, true);
     }
     if (FBar) FBar->showMessage(Text());
-    FTimer.start();
+    FTimer.start(RefreshMs);
 }
 
 void TWalkProgress::Step() {
@@ -58,6 +61,8 @@ void TWalkProgress::Step() {
 }
 
 void TWalkProgress::Refresh() {
+    QElapsedTimer Took;
+    Took.start();
     for (TThrottled& T : FThrottled) {
         if (T.Widget.isNull() || !T.WasEnabled) continue;
         Suspend(T.Widget, false);
@@ -65,6 +70,9 @@ void TWalkProgress::Refresh() {
         Suspend(T.Widget, true);
     }
     if (FBar) FBar->showMessage(Text());
+    // The next repaint comes RefreshMs after this one ended, later when
+    // painting is slow: the walk keeps at least three quarters of the time.
+    FTimer.start(static_cast<int>(std::max<qint64>(RefreshMs, 3 * Took.elapsed())));
 }
 
 void TWalkProgress::End() {

@@ -7,15 +7,18 @@
 // screen follows at a human rate: the widgets given as throttled (the grid,
 // the memo pane, the navigator) have their painting suspended during the
 // walk (a memo pane also its reading of the text, TDBMemo's deferred display)
-// and are repainted by a timer every RefreshMs milliseconds, on the record
-// the walk has then reached, and once more when it ends. The timer also runs
-// in the event loop of a dialog opened from the walk's message processing,
-// so the window is still drawn while the walk waits for that dialog. The
-// widgets' data links are told of every record as before, so what they show
-// at the end is exactly what they would show had the walk run slowly. While
-// a walk runs, the application shows the busy cursor and the status bar the
-// count of records visited ("Searching: 1234 records visited"); both go when
-// it ends.
+// and are repainted by a timer RefreshMs milliseconds after the last repaint
+// ended (three times the time that repaint took, when that is longer), on
+// the record the walk has then reached, and once more when it ends. So they
+// repaint at most about 30 times a second, and painting takes at most a
+// quarter of a walk's time however slow it is. The timer also runs in the
+// event loop of a dialog opened from the walk's message processing, so the
+// window is still drawn while the walk waits for that dialog. The widgets'
+// data links are told of every record as before, so what they show at the
+// end is exactly what they would show had the walk run slowly. While a walk
+// runs, the application shows the busy cursor and the status bar the count
+// of records visited ("Searching: 1234 records visited"); both go when it
+// ends.
 //
 // Walks nest (a command started from the message processing of another):
 // the outermost Begin and End count; the records visited are counted from
@@ -41,8 +44,8 @@ namespace browser {
 
 class TWalkProgress {
 public:
-    // The time between two repaints of the throttled widgets during a walk:
-    // about 30 a second.
+    // The least time from the end of one repaint of the throttled widgets
+    // to the next during a walk.
     static constexpr int RefreshMs = 33;
 
     TWalkProgress(QStatusBar* Bar, const std::vector<QWidget*>& Throttled);
@@ -73,7 +76,7 @@ private:
     QPointer<QStatusBar> FBar;
     std::vector<TThrottled> FThrottled;
     QString FWhat;
-    QTimer FTimer;  // repaints while a walk runs
+    QTimer FTimer;  // the next repaint while a walk runs
     std::int64_t FVisited = 0;
     int FDepth = 0;
 };
