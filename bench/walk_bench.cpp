@@ -76,6 +76,19 @@ TTiming Measure(F&& Fn) {
     return {Seconds(A, Clock::now()), ProcessCpuSeconds() - C};
 }
 
+// Reads the field of every record, as the search does; returns the count.
+// Not inlined, so that a profiler can tell it apart.
+[[gnu::noinline]] std::int64_t PlainRead(TMoneyTable& T, TField* Field) {
+    std::int64_t Count = 0;
+    std::size_t Bytes = 0;
+    for (T.First(); !T.Eof(); T.Next()) {
+        Bytes += Field->AsString().size();
+        ++Count;
+    }
+    if (Bytes == 0) std::printf("(no text read)\n");
+    return Count;
+}
+
 void Report(const char* What, std::int64_t Count, const TTiming& T) {
     std::printf("%s: %.0f records/s   (%lld records in %.3f s wall, %.3f s CPU: %.0f records/s of CPU time)\n", What,
                 static_cast<double>(Count) / T.Wall, static_cast<long long>(Count), T.Wall, T.Cpu,
@@ -108,15 +121,7 @@ int main(int argc, char** argv) {
         TMoneyTable T(nullptr);
         T.SetFileName(Path);
         T.Open();
-        TField* Payee = T.FieldByName("Payee");
-        std::size_t Bytes = 0;
-        Plain = Measure([&] {
-            for (T.First(); !T.Eof(); T.Next()) {
-                Bytes += Payee->AsString().size();
-                ++Read;
-            }
-        });
-        if (Bytes == 0) std::printf("(no text read)\n");
+        Plain = Measure([&] { Read = PlainRead(T, T.FieldByName("Payee")); });
     }
     Report("plain read", Read, Plain);
 
