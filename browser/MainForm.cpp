@@ -223,6 +223,7 @@ void TTamblorBrowserForm::BuildComponents() {
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     FStatusLine = std::make_unique<browser::TStatusLine>(StatusBar1, Table);
+    // The data-aware controls follow a walk at a human rate.
     FWalkProgress =
         std::make_unique<browser::TWalkProgress>(FStatusLine.get(), std::vector<QWidget*>{DBGrid, DBMemo1, DBNavigator1});
     FollowDesktopPalette();

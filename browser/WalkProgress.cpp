@@ -4,7 +4,10 @@
 #include "browser/StatusLine.h"
 #include "controls/DBMemo.h"
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QWidget>
 
 namespace browser {
@@ -22,6 +25,9 @@ void Suspend(QWidget* Widget, bool Suspended) {
 
 TWalkProgress::TWalkProgress(TStatusLine* Status, const std::vector<QWidget*>& Throttled) : FStatus(Status) {
     for (QWidget* W : Throttled) FThrottled.push_back({W, true});
+    FTimer.setTimerType(Qt::PreciseTimer);
+    FTimer.setSingleShot(true);
+    FTimer.callOnTimeout([this] { Refresh(); });
 }
 
 TWalkProgress::~TWalkProgress() {
@@ -46,18 +52,17 @@ void TWalkProgress::Begin(const char* What) {
         if (T.WasEnabled) Suspend(T.Widget, true);
     }
     FStatus->ShowProgress(Text());
-    FClock.start();
+    FTimer.start(RefreshMs);
 }
 
 void TWalkProgress::Step() {
     ++FVisited;
     QCoreApplication::processEvents();
-    // The message processing may have ended the outermost walk (a nested
-    // one cannot: it ends inside that processing).
-    if (FDepth > 0 && FClock.hasExpired(RefreshMs)) Refresh();
 }
 
 void TWalkProgress::Refresh() {
+    QElapsedTimer Took;
+    Took.start();
     for (TThrottled& T : FThrottled) {
         if (T.Widget.isNull() || !T.WasEnabled) continue;
         Suspend(T.Widget, false);
@@ -65,11 +70,14 @@ void TWalkProgress::Refresh() {
         Suspend(T.Widget, true);
     }
     FStatus->ShowProgress(Text());
-    FClock.start();
+    // The next repaint comes RefreshMs after this one ended, later when
+    // painting is slow: the walk keeps at least three quarters of the time.
+    FTimer.start(static_cast<int>(std::max<qint64>(RefreshMs, 3 * Took.elapsed())));
 }
 
 void TWalkProgress::End() {
     if (FDepth == 0 || --FDepth > 0) return;
+    FTimer.stop();
     // Enabling the updates schedules the one repaint on the final record.
     for (TThrottled& T : FThrottled)
         if (!T.Widget.isNull() && T.WasEnabled) Suspend(T.Widget, false);

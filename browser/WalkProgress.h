@@ -7,12 +7,18 @@
 // screen follows at a human rate: the widgets given as throttled (the grid,
 // the memo pane, the navigator) have their painting suspended during the
 // walk (a memo pane also its reading of the text, TDBMemo's deferred display)
-// and are repainted at most every RefreshMs milliseconds, on the record the
-// walk has then reached, and once more when it ends. Their data links are
-// told of every record as before, so what they show at the end is exactly
-// what they would show had the walk run slowly. While a walk runs, the
-// application shows the busy cursor and the status line the count of records
-// visited ("Searching: 1234 records visited"); both go when it ends.
+// and are repainted by a timer RefreshMs milliseconds after the last repaint
+// ended (three times the time that repaint took, when that is longer), on
+// the record the walk has then reached, and once more when it ends. So they
+// repaint at most about 30 times a second, and painting takes at most a
+// quarter of a walk's time however slow it is. The timer also runs in the
+// event loop of a dialog opened from the walk's message processing, so the
+// window is still drawn while the walk waits for that dialog. The widgets'
+// data links are told of every record as before, so what they show at the
+// end is exactly what they would show had the walk run slowly. While a walk
+// runs, the application shows the busy cursor and the status line the
+// count of records visited ("Searching: 1234 records visited"); both go when
+// it ends.
 //
 // Walks nest (a command started from the message processing of another):
 // the outermost Begin and End count; the records visited are counted from
@@ -24,9 +30,9 @@
 // Threads: the GUI thread only.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <vector>
@@ -39,8 +45,8 @@ class TStatusLine;
 
 class TWalkProgress {
 public:
-    // The least time between two repaints of the throttled widgets: about 30
-    // a second.
+    // The least time from the end of one repaint of the throttled widgets
+    // to the next during a walk.
     static constexpr int RefreshMs = 33;
 
     TWalkProgress(TStatusLine* Status, const std::vector<QWidget*>& Throttled);
@@ -51,16 +57,13 @@ public:
 
     // A walk begins; What names it in the status line ("Searching").
     void Begin(const char* What);
-    // One more record visited: processes pending messages, and repaints the
-    // throttled widgets and the count when RefreshMs have passed since the
-    // last repaint.
+    // One more record visited: processes pending messages (among them the
+    // timer that repaints).
     void Step();
     // The walk ends (however): painting resumes with one repaint, the status
     // message and the busy cursor go.
     void End();
 
-    bool Running() const noexcept { return FDepth > 0; }
-    std::int64_t Visited() const noexcept { return FVisited; }
     // The status line's message while a walk runs.
     QString Text() const;
 
@@ -74,7 +77,7 @@ private:
     TStatusLine* FStatus;
     std::vector<TThrottled> FThrottled;
     QString FWhat;
-    QElapsedTimer FClock;
+    QTimer FTimer;  // the next repaint while a walk runs
     std::int64_t FVisited = 0;
     int FDepth = 0;
 };

@@ -409,7 +409,7 @@ void TestRecordCommandsForm::longWalksEndAsSlowWalksWouldAndShowTheirProgress() 
     QCOMPARE(Shape, Qt::BusyCursor);
     QVERIFY(QApplication::overrideCursor() == nullptr);
     QVERIFY(FForm->StatusBar1->currentMessage().isEmpty());
-    QVERIFY2(PaintsDuring <= Elapsed / browser::TWalkProgress::RefreshMs + 2,
+    QVERIFY2(PaintsDuring <= Elapsed / 30 + 2,
              qPrintable(QStringLiteral("%1 paints in %2 ms").arg(PaintsDuring).arg(Elapsed)));
     const QImage Counted = GridOnScreen();
     QCOMPARE(Grid.Paints, PaintsDuring + 1);
