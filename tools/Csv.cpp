@@ -31,6 +31,7 @@ int CsvReader::Peek() { return FBuf ? FBuf->sgetc() : std::char_traits<char>::eo
 bool CsvReader::Next(std::vector<std::string>& fields) {
     constexpr int eof = std::char_traits<char>::eof();
     fields.clear();
+    FQuoted.clear();
     if (!FStarted) {
         FStarted = true;
         if (Peek() == 0xEF) {  // byte order mark EF BB BF
@@ -75,6 +76,7 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
         }
         if (c == eof || lineEnd || c == static_cast<unsigned char>(FSeparator)) {
             fields.push_back(std::move(field));
+            FQuoted.push_back(state == State::QuoteSeen);
             field.clear();
             if (c == eof) return true;
             if (lineEnd) {
