@@ -59,8 +59,11 @@ public:
         setWindowTitle(QStringLiteral("Find"));
         setModal(false);
         auto* Layout = new QGridLayout(this);
-        Layout->addWidget(new QLabel(QStringLiteral("Fi&nd what:"), this), 0, 0);
         FText = new QLineEdit(this);
+        // The label's '&' marks its mnemonic (Alt+N), which goes to the text.
+        auto* FindWhat = new QLabel(QStringLiteral("Fi&nd what:"), this);
+        FindWhat->setBuddy(FText);
+        Layout->addWidget(FindWhat, 0, 0);
         Layout->addWidget(FText, 0, 1, 1, 2);
         FMatchCase = new QCheckBox(QStringLiteral("Match &case"), this);
         Layout->addWidget(FMatchCase, 1, 0, 1, 2);

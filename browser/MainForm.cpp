@@ -5,15 +5,20 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -56,6 +61,14 @@ QString LiteralCaption(const std::string& Text) {
     return Q(Text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+// The focused control is a text box with typing of its own to undo.
+bool CanUndoTyping(QWidget* Focus) {
+    if (auto* Edit = qobject_cast<QLineEdit*>(Focus)) return !Edit->isReadOnly() && Edit->isUndoAvailable();
+    if (auto* Memo = qobject_cast<QPlainTextEdit*>(Focus))
+        return !Memo->isReadOnly() && Memo->document()->isUndoAvailable();
+    return false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -94,12 +107,16 @@ TTamblorBrowserForm::TTamblorBrowserForm(browser::TDialogs* Dialogs, QWidget* Pa
 
     BuildComponents();
     BuildMenu();
+    FUndoLog = std::make_unique<browser::TUndoLog>(Table);
+    setAcceptDrops(true);
 
     Table->BeforeOpen = [this](TDataSet* D) { TableBeforeOpen(D); };
     Table->AfterOpen = [this](TDataSet* D) { TableAfterOpen(D); };
     Table->AfterClose = [this](TDataSet* D) { TableAfterClose(D); };
     DataSource1->OnDataChange = [this](TObject* Sender, TField* Field) { DataSource1DataChange(Sender, Field); };
+    DataSource1->OnStateChange = [this](TObject*) { FStatusLine->Invalidate(); };
     DBGrid->OnColEnter = [this] { DBGridColEnter(); };
+    DBGrid->OnTitleClick = [this](TField* Column) { Guard([&] { DBGridTitleClick(Column); }); };
     FindDialog.OnFind = [this] { Guard([this] { FindDialogFind(); }); };
     connect(IndexComboBox, &QComboBox::activated, this, [this] { Guard([this] { IndexComboBoxChange(); }); });
 
@@ -112,6 +129,7 @@ TTamblorBrowserForm::~TTamblorBrowserForm() {
     FDialogs->CloseFind();
     // The controls let go of the data source before the table goes.
     DBGrid->OnColEnter = nullptr;
+    DBGrid->OnTitleClick = nullptr;
     DBGrid->SetDataSource(nullptr);
     DBNavigator1->SetDataSource(nullptr);
     DBMemo1->SetDataSource(nullptr);
@@ -119,6 +137,8 @@ TTamblorBrowserForm::~TTamblorBrowserForm() {
     Table->AfterOpen = nullptr;
     Table->AfterClose = nullptr;
     DataSource1->OnDataChange = nullptr;
+    DataSource1->OnStateChange = nullptr;
+    FUndoLog.reset();
     FComponents.reset();
     moneytable::SetApplicationExceptionHandler(FOldTableHandler);
     controls::SetConfirmHandler(FOldConfirmHandler);
@@ -136,9 +156,6 @@ void TTamblorBrowserForm::BuildComponents() {
     Font.setStyleHint(QFont::SansSerif);
     Font.setPixelSize(Scale(14));
     setFont(Font);
-    QPalette Pal = palette();
-    Pal.setColor(QPalette::WindowText, Qt::black);
-    setPalette(Pal);
     resize(Scale(678), Scale(386));
     setWindowState(Qt::WindowMaximized);
 
@@ -156,10 +173,6 @@ void TTamblorBrowserForm::BuildComponents() {
     RecNo->setObjectName(QStringLiteral("RecNo"));
     RecNo->setGeometry(Scale(10), Scale(10), Scale(139), Scale(24));
     RecNo->setEnabled(false);
-    QPalette Parent = RecNo->palette();
-    for (QPalette::ColorGroup G : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        Parent.setColor(G, QPalette::Base, Panel1->palette().color(G, QPalette::Window));
-    RecNo->setPalette(Parent);
     RecNo->setContextMenuPolicy(Qt::NoContextMenu);
 
     Edit1 = new QLineEdit(Panel1);
@@ -206,13 +219,46 @@ void TTamblorBrowserForm::BuildComponents() {
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
 
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    FStatusLine = std::make_unique<browser::TStatusLine>(StatusBar1, Table);
+    // The data-aware controls follow a walk at a human rate.
+    FWalkProgress =
+        std::make_unique<browser::TWalkProgress>(FStatusLine.get(), std::vector<QWidget*>{DBGrid, DBMemo1, DBNavigator1});
+    FollowDesktopPalette();
+
     // Panel2 before Panel1: the grid comes first in the tab order.
     Layout->addWidget(Panel1);
     Layout->addWidget(Panel2, 1);
+    Layout->addWidget(StatusBar1);
     QWidget::setTabOrder(DBGrid, DBMemo1);
     QWidget::setTabOrder(DBMemo1, Edit1);
     QWidget::setTabOrder(Edit1, IndexComboBox);
     QWidget::setTabOrder(IndexComboBox, DBNavigator1);
+}
+
+void TTamblorBrowserForm::FollowDesktopPalette() {
+    // Only the colours the window's definition fixes are set; all others are
+    // the desktop's. The font colour, black, is kept while the palette is
+    // light: on a dark window black text could not be read.
+    const QPalette Desktop = QApplication::palette(this);
+    QPalette Pal;
+    if (Desktop.color(QPalette::Window).lightness() >= Desktop.color(QPalette::WindowText).lightness())
+        Pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(Pal);
+    // RecNo has its parent's colour.
+    QPalette Parent;
+    for (QPalette::ColorGroup G : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        Parent.setColor(G, QPalette::Base, Panel1->palette().color(G, QPalette::Window));
+    RecNo->setPalette(Parent);
+}
+
+bool TTamblorBrowserForm::event(QEvent* Event) {
+    const bool Handled = QWidget::event(Event);
+    // A new desktop palette: the text colour is chosen again.
+    if (Event->type() == QEvent::ApplicationPaletteChange) FollowDesktopPalette();
+    return Handled;
 }
 
 QAction* TTamblorBrowserForm::AddItem(const char* Caption, const QKeySequence& Shortcut, std::intptr_t ItemTag,
@@ -301,10 +347,13 @@ bool TTamblorBrowserForm::IsMenuShortcut(const QKeySequence& Key) const {
 }
 
 bool TTamblorBrowserForm::eventFilter(QObject* Watched, QEvent* Event) {
-    if (Event->type() != QEvent::KeyPress && Event->type() != QEvent::ShortcutOverride)
+    const QEvent::Type Type = Event->type();
+    const bool Drag = Type == QEvent::DragEnter || Type == QEvent::DragMove || Type == QEvent::Drop;
+    if (Type != QEvent::KeyPress && Type != QEvent::ShortcutOverride && !Drag)
         return QWidget::eventFilter(Watched, Event);
     auto* Widget = qobject_cast<QWidget*>(Watched);
     if (Widget == nullptr || Widget->window() != this) return QWidget::eventFilter(Watched, Event);
+    if (Drag) return HandleDrag(static_cast<QDropEvent*>(Event));
     auto* Key = static_cast<QKeyEvent*>(Event);
     if (Event->type() == QEvent::ShortcutOverride) {
         // The menu's shortcuts come before what the focused control would do
@@ -323,6 +372,21 @@ bool TTamblorBrowserForm::eventFilter(QObject* Watched, QEvent* Event) {
         if (Guard([&] { Edit1KeyDown(Code, Shift); }) && Code == 0) return true;
     }
     return false;
+}
+
+bool TTamblorBrowserForm::HandleDrag(QDropEvent* Event) {
+    // Files dropped anywhere on the window are the window's, also over a text
+    // box; other data (text) goes to the control under the mouse as usual.
+    if (!Event->mimeData()->hasUrls()) return false;
+    Event->acceptProposedAction();
+    if (Event->type() == QEvent::Drop) {
+        // Opened once the drop has ended, so that an error box does not hold
+        // up the program the file came from.
+        const QList<QUrl> Urls = Event->mimeData()->urls();
+        QMetaObject::invokeMethod(
+            this, [this, Urls] { Guard([&] { TableFileDropped(Urls); }); }, Qt::QueuedConnection);
+    }
+    return true;
 }
 
 void TTamblorBrowserForm::contextMenuEvent(QContextMenuEvent* Event) {
@@ -363,22 +427,37 @@ void TTamblorBrowserForm::FormCreate() {
 
 void TTamblorBrowserForm::Opentable1Click(QObject* Sender) {
     if (!FDialogs->ExecuteOpen(OpenDialog, this)) return;
-    StartTableName = OpenDialog.FileName;
     const bool ReadOnly = OpenDialog.ReadOnlyChecked;
-    if ((browser::Tag(Sender) & 1) != 0) {
-        // "New table...": a second copy of the program opens the file; this
-        // window and its table stay as they are. A failed start is not
-        // reported.
-        QStringList Arguments{Q(StartTableName)};
-        if (ReadOnly) Arguments << QStringLiteral("-RO");
-        if (StartProcess) StartProcess(QCoreApplication::applicationFilePath(), Arguments);
+    if ((browser::Tag(Sender) & 1) == 0) {
+        OpenTableFile(OpenDialog.FileName, ReadOnly);
         return;
     }
+    StartTableName = OpenDialog.FileName;
+    // "New table...": a second copy of the program opens the file; this
+    // window and its table stay as they are. A failed start is not reported.
+    QStringList Arguments{Q(StartTableName)};
+    if (ReadOnly) Arguments << QStringLiteral("-RO");
+    if (StartProcess) StartProcess(QCoreApplication::applicationFilePath(), Arguments);
+}
+
+void TTamblorBrowserForm::OpenTableFile(const std::string& FileName, bool ReadOnly) {
+    // Closing would drop an edit not yet posted: it is posted first.
+    if (Table->Active()) Table->CheckBrowseMode();
+    StartTableName = FileName;
     Table->Close();
     Table->SetFileName(StartTableName);
     Table->SetIndexFieldNames("");
     Table->SetReadOnly(ReadOnly);
     Table->Open();
+}
+
+void TTamblorBrowserForm::TableFileDropped(const QList<QUrl>& Urls) {
+    if (Urls.isEmpty()) return;
+    const QUrl& Url = Urls.first();
+    const std::string FileName = (Url.isLocalFile() ? Url.toLocalFile() : Url.toString()).toStdString();
+    // The open dialog starts at the file next time.
+    OpenDialog.FileName = FileName;
+    OpenTableFile(FileName, false);
 }
 
 void TTamblorBrowserForm::TableBeforeOpen(TDataSet*) {
@@ -416,10 +495,15 @@ void TTamblorBrowserForm::TableAfterClose(TDataSet*) {
     FieldsSubMenu->menuAction()->setEnabled(Active);
     Search1->setEnabled(Active);
     DBMemo1->SetDataField("");
+    // Nothing done before the close is taken back afterwards.
+    if (!Active) FUndoLog->Clear();
+    ShowOrder();
+    FStatusLine->Invalidate();
 }
 
 void TTamblorBrowserForm::DataSource1DataChange(TObject*, TField*) {
     if (!Table->Active()) RecNo->clear();
+    FStatusLine->Invalidate();
 }
 
 void TTamblorBrowserForm::DBGridColEnter() {
@@ -454,7 +538,15 @@ void TTamblorBrowserForm::FieldsSubMenuClick(QObject* Sender) {
 }
 
 void TTamblorBrowserForm::FormKeyDown(int& Key, Qt::KeyboardModifiers Shift) {
-    if (Key == Qt::Key_Escape && (Shift & ~Qt::KeypadModifier) == Qt::NoModifier) FStop = true;
+    const Qt::KeyboardModifiers Mods = Shift & ~Qt::KeypadModifier;
+    if (Key == Qt::Key_Escape && Mods == Qt::NoModifier) FStop = true;
+    if (Key == Qt::Key_C && Mods == (Qt::ShiftModifier | Qt::ControlModifier)) {
+        Key = 0;
+        CopyRecord();
+    } else if (Key == Qt::Key_Z && Mods == Qt::ControlModifier && !CanUndoTyping(QApplication::focusWidget())) {
+        Key = 0;
+        UndoLastChange();
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -476,6 +568,30 @@ void TTamblorBrowserForm::IndexComboBoxChange() {
         Table->SetIndexFieldNames("");
     else
         Table->SetIndexFieldNames(Text.toStdString());
+    ShowOrder();
+}
+
+void TTamblorBrowserForm::ShowOrder() {
+    const std::string Index = Table->Active() ? Table->IndexFieldNames() : std::string();
+    DBGrid->SetOrderFieldName(Index.substr(0, Index.find(';')));
+}
+
+void TTamblorBrowserForm::DBGridTitleClick(TField* Column) {
+    if (Column == nullptr) return;
+    const std::string& Name = Column->FieldName();
+    // The list's entries after "<no index>" name their key fields, separated
+    // by ';'. The record number orders the records when no index does.
+    int Choice = Name == "_RECNO_" ? 0 : -1;
+    for (int I = 1; I < IndexComboBox->count() && Choice < 0; ++I) {
+        const std::string Index = IndexComboBox->itemText(I).toStdString();
+        if (Index.substr(0, Index.find(';')) == Name) Choice = I;
+    }
+    if (Choice < 0) {
+        FStatusLine->ShowNote(Q(Format("No index begins with %s", {Name})));
+        return;
+    }
+    IndexComboBox->setCurrentIndex(Choice);
+    IndexComboBoxChange();
 }
 
 void TTamblorBrowserForm::Edit1KeyDown(int& Key, Qt::KeyboardModifiers Shift) {
@@ -497,6 +613,83 @@ void TTamblorBrowserForm::Edit1KeyDown(int& Key, Qt::KeyboardModifiers Shift) {
 
 void TTamblorBrowserForm::FillKeyFields(const std::string& Text) {
     moneytable::FillKeyFields(Table, Text);
+}
+
+// ---------------------------------------------------------------------------
+// Clipboard and undo
+// ---------------------------------------------------------------------------
+
+void TTamblorBrowserForm::CopyRecord() {
+    if (!Table->Active() || Table->IsEmpty()) {
+        FStatusLine->ShowNote(QStringLiteral("No record to copy"));
+        return;
+    }
+    // The lines the TAB export writes: the visible fields' names, then the
+    // record's values.
+    std::string Names, Values;
+    bool First = true;
+    for (TField* F : Table->Fields()->List()) {
+        if (!F->Visible()) continue;
+        if (!First) {
+            Names += '\t';
+            Values += '\t';
+        }
+        First = false;
+        Names += moneytable::ExportValue(F->FieldName(), moneytable::TExportFormat::Tab);
+        Values += moneytable::ExportValue(F->AsString(), moneytable::TExportFormat::Tab);
+    }
+    QGuiApplication::clipboard()->setText(Q(Names + "\r\n" + Values + "\r\n"));
+}
+
+void TTamblorBrowserForm::UndoLastChange() {
+    if (Table->Active() && (Table->State() == dsEdit || Table->State() == dsInsert)) {
+        // The change still being made is the first to go.
+        const bool Inserting = Table->State() == dsInsert;
+        Table->Cancel();
+        FStatusLine->ShowNote(Inserting ? QStringLiteral("Insert cancelled") : QStringLiteral("Edit cancelled"));
+        return;
+    }
+    // Standing on the record that taking back an insert deletes, the table
+    // moves to the next record (the prior one at the end) first: it cannot
+    // move off a record that is gone. When it cannot move, someone else
+    // deleted the record already, and the undo says so.
+    if (Table->Active() && !Table->IsEmpty() && FUndoLog->RecordToDelete() == Table->RecNo()) {
+        try {
+            Table->Next();
+            if (Table->Eof()) Table->Prior();
+        } catch (const Exception&) {
+        }
+    }
+    const std::optional<browser::TUndone> Done = FUndoLog->Undo();
+    if (!Done) {
+        FStatusLine->ShowNote(QStringLiteral("Nothing to undo"));
+        return;
+    }
+    switch (Done->Kind) {
+        case browser::TChangeKind::Edit:
+            FStatusLine->ShowNote(QStringLiteral("Change of record %1 undone").arg(Done->RecNo));
+            break;
+        case browser::TChangeKind::Insert:
+            FStatusLine->ShowNote(QStringLiteral("Insert of record %1 undone: the record is deleted").arg(Done->RecNo));
+            break;
+        case browser::TChangeKind::Delete:
+            FStatusLine->ShowNote(QStringLiteral("Delete of record %1 undone: the record is back as record %2")
+                                      .arg(Done->RecNo)
+                                      .arg(Done->NewRecNo));
+            break;
+    }
+    // The table shows what the undo wrote, on the record concerned when it
+    // is among those shown (moving there reads the records afresh).
+    const bool Deleted = Done->Kind == browser::TChangeKind::Insert;
+    bool Read = false;
+    if (!Deleted && Table->RecNo() != Done->NewRecNo) {
+        Table->SetRecNo(Done->NewRecNo);
+        Read = Table->RecNo() == Done->NewRecNo;
+    }
+    if (Deleted && Table->RecNo() == Done->RecNo)
+        Table->First();  // it was the only record shown
+    else if (!Read)
+        Table->Refresh();
 }
 
 // ---------------------------------------------------------------------------

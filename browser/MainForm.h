@@ -8,11 +8,29 @@
 //     DBNavigator1 (554/12/240/22)
 //   Panel2 (the rest, sunken): Splitter1 holding DBGrid above and the memo
 //     pane DBMemo1 (137 high, hidden at start, automatic display off)
+//   StatusBar1 (bottom): the status line (StatusLine()): the table's record
+//     count, current record, index and restriction, and notes; while a
+//     record walk runs, the count of records it has visited (WalkProgress())
 //   Tab order: DBGrid, DBMemo1, Edit1, IndexComboBox, DBNavigator1; the grid
 //   has the focus at start. The window starts maximised.
 // PopupMenu1 opens with the right mouse button anywhere on the window; its
 // shortcuts work throughout the window, before the focused control sees the
 // key. The window sees every key first (key preview: FormKeyDown).
+//
+// Conveniences beyond the menu (no menu items of their own):
+//   Ctrl+C        in the grid: the current cell's text to the clipboard
+//   Shift+Ctrl+C  anywhere: the current record's visible fields to the
+//                 clipboard as the TAB export writes them, header line first
+//   Ctrl+Z        anywhere: takes back the last change (UndoLastChange);
+//                 in a text box that can undo its own typing, that first
+//   column title  a click orders by the first index that begins with the
+//                 column, as choosing it in the index list would; the
+//                 ordering column's title is marked
+//   drop a file   opens it as "Open table.." would, never read-only
+//
+// Colours follow the desktop palette. The window's font colour, black, holds
+// while the palette is light; under a dark palette black text would vanish,
+// and the palette's own text colour stays.
 //
 // Table states as the window shows them:
 //   table     "Search..", "Fields"   fields menu, index list    memo
@@ -35,9 +53,14 @@
 #pragma once
 
 #include "browser/Dialogs.h"
+#include "browser/StatusLine.h"
+#include "browser/UndoLog.h"
+#include "browser/WalkProgress.h"
 #include "controls/DBControls.h"
 #include "moneytable/Tamblor.h"
 
+#include <QList>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -46,10 +69,12 @@
 
 class QAction;
 class QComboBox;
+class QDropEvent;
 class QFrame;
 class QLineEdit;
 class QMenu;
 class QSplitter;
+class QStatusBar;
 
 // The start-up values (written by the command line, read at creation;
 // StartTableName also follows the last file chosen in the open dialog).
@@ -94,6 +119,7 @@ public:
     QSplitter* Splitter1 = nullptr;
     controls::TDBGrid* DBGrid = nullptr;
     controls::TDBMemo* DBMemo1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
     TDataSource* DataSource1 = nullptr;
     TMoneyTable* Table = nullptr;
     browser::TOpenDialog OpenDialog;
@@ -153,6 +179,10 @@ public:
     void Rangeend1Click(QObject* Sender);
     void Dumpheader1Click(QObject* Sender);
     void About1Click(QObject* Sender);
+    // The conveniences.
+    void DBGridTitleClick(TField* Column);
+    void CopyRecord();
+    void UndoLastChange();
 
     // ---- methods ----
     // Fills the table's key fields (the table in dsSetKey) from values
@@ -160,6 +190,17 @@ public:
     void FillKeyFields(const std::string& Text);
     // Disables (true) or enables the grid and the memo pane.
     void SetBusy(bool Busy);
+    // What the window shows while a record walk runs, and the message
+    // processing after each of its records.
+    browser::TWalkProgress* WalkProgress() const noexcept { return FWalkProgress.get(); }
+    browser::TStatusLine* StatusLine() const noexcept { return FStatusLine.get(); }
+    // Posts an edit not yet posted (when that fails, the table stays as it
+    // is and the error propagates), then closes the table and opens FileName
+    // in natural order, read-only or not; StartTableName follows.
+    void OpenTableFile(const std::string& FileName, bool ReadOnly);
+    // Opens the file of the first URL dropped on the window (a local file by
+    // its path, anything else by its text, which then fails to open).
+    void TableFileDropped(const QList<QUrl>& Urls);
     // Clears the index list, fills it with the table's index names after
     // "<no index>" and selects that.
     void RefillIndexList();
@@ -179,6 +220,7 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     void contextMenuEvent(QContextMenuEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
+    bool event(QEvent* Event) override;
     // Closing the window stops a running walk (after its current record) and
     // posts an edit or insert not yet posted; when that post fails, the
     // error shows and the window stays open.
@@ -191,10 +233,17 @@ private:
                      void (TTamblorBrowserForm::*Handler)(QObject*));
     int Scale(int DesignPixels) const;
     bool IsMenuShortcut(const QKeySequence& Key) const;
+    bool HandleDrag(QDropEvent* Event);
+    void FollowDesktopPalette();
+    // Marks the title of the column the table is ordered by.
+    void ShowOrder();
 
     std::unique_ptr<browser::TDialogs> FOwnDialogs;
     browser::TDialogs* FDialogs = nullptr;
     std::unique_ptr<TComponent> FComponents;  // owns Table and DataSource1
+    std::unique_ptr<browser::TStatusLine> FStatusLine;
+    std::unique_ptr<browser::TWalkProgress> FWalkProgress;
+    std::unique_ptr<browser::TUndoLog> FUndoLog;
     controls::TErrorHandler FOldErrorHandler;
     controls::TConfirmHandler FOldConfirmHandler;
     moneytable::TExceptionHandler FOldTableHandler;

@@ -47,6 +47,22 @@ private:
     const std::function<void(bool)>& FSetBusy;
 };
 
+// BeginWalk, and EndWalk however the walk ends.
+class TWalkGuard {
+public:
+    TWalkGuard(const TRecordCommandHooks& Hooks, const char* What) : FHooks(Hooks) {
+        if (FHooks.BeginWalk) FHooks.BeginWalk(What);
+    }
+    ~TWalkGuard() {
+        if (FHooks.EndWalk) FHooks.EndWalk();
+    }
+    TWalkGuard(const TWalkGuard&) = delete;
+    TWalkGuard& operator=(const TWalkGuard&) = delete;
+
+private:
+    const TRecordCommandHooks& FHooks;
+};
+
 TField* SelectedFieldOf(const TRecordCommandHooks& Hooks) { return Hooks.SelectedField ? Hooks.SelectedField() : nullptr; }
 
 void ProcessMessagesOf(const TRecordCommandHooks& Hooks) {
@@ -76,9 +92,10 @@ TVarRec CounterArg(std::int64_t Counter) {
 // The walk shared by "Count field" and "Fill field in records". ValueOf gives
 // the text for the record at the given counter value.
 template <class TValueOf>
-int Walk(TDataSet* DataSet, int Count, std::int64_t Counter, std::int64_t Increment, bool& FStop,
+int Walk(TDataSet* DataSet, const char* What, int Count, std::int64_t Counter, std::int64_t Increment, bool& FStop,
          const TRecordCommandHooks& Hooks, TValueOf&& ValueOf) {
     FStop = false;
+    TWalkGuard Walking(Hooks, What);
     int Written = 0;
     while (!DataSet->Eof() && !FStop && Count != 0) {
         // The field is asked for anew on every record: the messages processed
@@ -192,6 +209,7 @@ void FindDialogFindStep(TDataSet* DataSet, const std::string& FindText, bool Mat
 
     FStop = false;
     TSearchingGuard Searching(FSearching);
+    TWalkGuard Walking(Hooks, SSearching);
     if (FFound) {
         if (Down) DataSet->Next();
         else DataSet->Prior();
@@ -231,13 +249,13 @@ std::optional<TFillFieldParams> AskFillFieldParams(const TInputQuery& InputQuery
 }
 
 int CountFieldWalk(TDataSet* DataSet, const TCountFieldParams& Params, bool& FStop, const TRecordCommandHooks& Hooks) {
-    return Walk(DataSet, Params.Count, Params.Start, Params.Increment, FStop, Hooks,
+    return Walk(DataSet, SCounting, Params.Count, Params.Start, Params.Increment, FStop, Hooks,
                 [&Params](std::int64_t Counter) { return Format(Params.Mask, {CounterArg(Counter)}); });
 }
 
 int FillFieldWalk(TDataSet* DataSet, const TFillFieldParams& Params, bool& FStop, const TRecordCommandHooks& Hooks) {
     TBusyGuard Busy(Hooks.SetBusy);
-    return Walk(DataSet, Params.Count, 0, 0, FStop, Hooks, [&Params](std::int64_t) { return Params.Text; });
+    return Walk(DataSet, SFilling, Params.Count, 0, 0, FStop, Hooks, [&Params](std::int64_t) { return Params.Text; });
 }
 
 int CountField(TDataSet* DataSet, bool& FStop, const TRecordCommandHooks& Hooks) {

@@ -40,20 +40,30 @@ namespace browser {
 using TInputQuery = std::function<bool(const std::string& Caption, const std::string& Prompt, std::string& Value)>;
 
 // What the commands need of their window. Every hook may be empty, which
-// means: SelectedField none, InputQuery cancelled, ProcessMessages and
-// SetBusy nothing.
+// means: SelectedField none, InputQuery cancelled, the others nothing.
 struct TRecordCommandHooks {
     // The field of the grid's current column, nullptr when the grid has none.
     // Asked again for every record, so that a walk never keeps a field that
     // the message processing may have hidden or freed.
     std::function<TField*()> SelectedField;
     TInputQuery InputQuery;
-    // Processes pending window messages (Esc, further menu commands, a
-    // second find-next press).
+    // A walk (a search, "Count field", "Fill field in records") begins:
+    // BeginWalk with what it does (SSearching, SCounting, SFilling); EndWalk
+    // however it ends. Between them ProcessMessages runs once for every
+    // record visited. A walk started from within ProcessMessages nests.
+    std::function<void(const char* What)> BeginWalk;
+    std::function<void()> EndWalk;
+    // One more record visited: processes pending window messages (Esc,
+    // further menu commands, a second find-next press).
     std::function<void()> ProcessMessages;
     // Disables (true) or enables (false) the grid and the memo pane.
     std::function<void(bool)> SetBusy;
 };
+
+// What each walk tells BeginWalk.
+inline constexpr const char* SSearching = "Searching";
+inline constexpr const char* SCounting = "Counting";
+inline constexpr const char* SFilling = "Filling";
 
 // Caption of every prompt of the record commands.
 inline constexpr const char* SInputCaption = "Input";

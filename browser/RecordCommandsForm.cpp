@@ -3,17 +3,19 @@
 // "Set filter", "Filter active", "Range start", "Range end", the header dump
 // and "About...". The commands themselves live in RecordCommands.cpp; this
 // file gives them the window: the grid's selected field, the input box of
-// the window's dialogs, the message processing that keeps the window
-// responsive during a walk (so that Esc, FormKeyDown, can set FStop), and
-// SetBusy.
+// the window's dialogs, the walk progress (busy cursor, count of records in
+// the status bar, the message processing after each record that keeps the
+// window responsive, so that Esc, FormKeyDown, can set FStop) and SetBusy.
 //
 // Every handler runs inside the window's Guard (MainForm.cpp), which shows an
-// error in the error box.
+// error in the error box. The handlers that prompt or walk give the keyboard
+// focus back to the control of the window that had it (TFocusKeeper): the
+// input boxes take it, and SetBusy moves it off the disabled grid.
 #include "browser/MainForm.h"
 #include "browser/RecordCommands.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QPointer>
 
 namespace {
 
@@ -24,10 +26,30 @@ browser::TRecordCommandHooks HooksOf(TTamblorBrowserForm* Form) {
     Hooks.InputQuery = [Form](const std::string& Caption, const std::string& Prompt, std::string& Value) {
         return Form->Dialogs()->InputQuery(Caption, Prompt, Value, Form);
     };
-    Hooks.ProcessMessages = [] { QCoreApplication::processEvents(); };
+    browser::TWalkProgress* Progress = Form->WalkProgress();
+    Hooks.BeginWalk = [Progress](const char* What) { Progress->Begin(What); };
+    Hooks.EndWalk = [Progress] { Progress->End(); };
+    Hooks.ProcessMessages = [Progress] { Progress->Step(); };
     Hooks.SetBusy = [Form](bool Busy) { Form->SetBusy(Busy); };
     return Hooks;
 }
+
+// Gives the window's focus back, when the handler ends, to the control that
+// had it when the handler began, if that control can take it again.
+class TFocusKeeper {
+public:
+    explicit TFocusKeeper(QWidget* Window) : FWindow(Window), FHad(Window->focusWidget()) {}
+    ~TFocusKeeper() {
+        if (FWindow.isNull() || FHad.isNull() || FWindow->focusWidget() == FHad) return;
+        if (FHad->isEnabled() && FHad->isVisible()) FHad->setFocus(Qt::OtherFocusReason);
+    }
+    TFocusKeeper(const TFocusKeeper&) = delete;
+    TFocusKeeper& operator=(const TFocusKeeper&) = delete;
+
+private:
+    QPointer<QWidget> FWindow;
+    QPointer<QWidget> FHad;
+};
 
 }  // namespace
 
@@ -38,19 +60,23 @@ void TTamblorBrowserForm::Search2Click(QObject*) {
 }
 
 void TTamblorBrowserForm::FindDialogFind() {
+    TFocusKeeper Focus(this);
     browser::FindDialogFindStep(Table, FindDialog.FindText, FindDialog.MatchCase, FindDialog.Down, FStop, FFound,
                                 FSearching, HooksOf(this));
 }
 
 void TTamblorBrowserForm::Countfield1Click(QObject*) {
+    TFocusKeeper Focus(this);
     browser::CountField(Table, FStop, HooksOf(this));
 }
 
 void TTamblorBrowserForm::Fillfieldinrecords1Click(QObject*) {
+    TFocusKeeper Focus(this);
     browser::FillFieldInRecords(Table, FStop, HooksOf(this));
 }
 
 void TTamblorBrowserForm::FilterString1Click(QObject*) {
+    TFocusKeeper Focus(this);
     browser::AskFilterText(Table, HooksOf(this).InputQuery);
 }
 
@@ -63,11 +89,13 @@ void TTamblorBrowserForm::FilterClick(QObject*) {
 }
 
 void TTamblorBrowserForm::Rangestart1Click(QObject*) {
+    TFocusKeeper Focus(this);
     if (browser::AskRangeText(HooksOf(this).InputQuery, browser::SRangeStart, FRangeStartText) && Filter->isChecked())
         FilterClick(nullptr);
 }
 
 void TTamblorBrowserForm::Rangeend1Click(QObject*) {
+    TFocusKeeper Focus(this);
     if (browser::AskRangeText(HooksOf(this).InputQuery, browser::SRangeEnd, FRangeEndText) && Filter->isChecked())
         FilterClick(nullptr);
 }

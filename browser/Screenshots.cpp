@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QMenu>
 #include <QPainter>
@@ -39,6 +40,12 @@ void ScheduleScreenshots(TTamblorBrowserForm& Form, const QString& Dir) {
     // Without a window manager (a bare virtual display) nobody maximises the
     // window: give it the screen.
     if (QScreen* Screen = F->screen()) F->setGeometry(Screen->availableGeometry());
+    // Ordered through a column title (the index list's second index, or its
+    // only one), so that the title's mark and the status line show it.
+    if (F->Table->Active() && F->IndexComboBox->count() > 1) {
+        const std::string Index = F->IndexComboBox->itemText(std::min(2, F->IndexComboBox->count() - 1)).toStdString();
+        F->Guard([F, &Index] { F->DBGridTitleClick(F->Table->FindField(Index.substr(0, Index.find(';')))); });
+    }
     QTimer::singleShot(800, F, [F, Dir] {
         Save(Picture(*F, nullptr), Dir, "window.png");
         // The memo pane on a memo column, a few records down.
@@ -54,7 +61,9 @@ void ScheduleScreenshots(TTamblorBrowserForm& Form, const QString& Dir) {
         QTimer::singleShot(500, F, [F, Dir] {
             Save(Picture(*F, nullptr), Dir, "memo.png");
             F->Memoonoff1->trigger();
-            F->PopupMenu1->popup(F->mapToGlobal(F->rect().center() / 2));
+            // Where the fields menu leaves the status line and the first
+            // columns' titles free.
+            F->PopupMenu1->popup(F->mapToGlobal(QPoint(F->width() * 2 / 5, F->height() / 12)));
             if (F->FieldsSubMenu->menuAction()->isEnabled()) F->PopupMenu1->setActiveAction(F->FieldsSubMenu->menuAction());
             QTimer::singleShot(700, F, [F, Dir] {
                 Save(Picture(*F, F->PopupMenu1), Dir, "menu.png");

@@ -3,6 +3,7 @@
 #include "controls/Interaction.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -148,6 +149,7 @@ TDBGrid::TDBGrid(QWidget* Parent)
 
 TDBGrid::~TDBGrid() {
     OnColEnter = nullptr;
+    OnTitleClick = nullptr;
     FDataLink->SetDataSource(nullptr);
 }
 
@@ -519,6 +521,24 @@ std::string TDBGrid::CellText(int Row, int Col) const {
     return ReadRow(Row)[static_cast<std::size_t>(Col)];
 }
 
+std::string TDBGrid::SelectedCellText() const {
+    TField* F = SelectedField();
+    if (F == nullptr || !LinkActiveAndOpen() || DataSet()->IsEmpty()) return {};
+    return F->DisplayText();
+}
+
+bool TDBGrid::CopySelectedCell() {
+    if (SelectedField() == nullptr || !LinkActiveAndOpen() || DataSet()->IsEmpty()) return false;
+    QGuiApplication::clipboard()->setText(QString::fromStdString(SelectedCellText()));
+    return true;
+}
+
+void TDBGrid::SetOrderFieldName(const std::string& Value) {
+    if (Value == FOrderFieldName) return;
+    FOrderFieldName = Value;
+    viewport()->update();
+}
+
 TIndicator TDBGrid::CurrentIndicator() const {
     if (!LinkActiveAndOpen()) return inNone;
     switch (DataSet()->State()) {
@@ -570,6 +590,20 @@ void DrawIndicator(QPainter& P, const QRect& R, TIndicator Kind, const QColor& I
     P.restore();
 }
 
+void DrawOrderMark(QPainter& P, const QRect& R, const QColor& Ink) {
+    P.save();
+    P.setRenderHint(QPainter::Antialiasing);
+    QPainterPath Path;
+    Path.moveTo(R.left(), R.bottom() + 0.5);
+    Path.lineTo(R.right() + 1, R.bottom() + 0.5);
+    Path.lineTo((R.left() + R.right() + 1) / 2.0, R.top());
+    Path.closeSubpath();
+    P.setPen(Qt::NoPen);
+    P.setBrush(Ink);
+    P.drawPath(Path);
+    P.restore();
+}
+
 }  // namespace
 
 void TDBGrid::paintEvent(QPaintEvent*) {
@@ -618,11 +652,19 @@ void TDBGrid::paintEvent(QPaintEvent*) {
         for (int C = 0; C < ColumnCount(); ++C) {
             const QRect Cell = CellRect(-1, C);
             if (Cell.right() < IndW || Cell.left() > Area.right()) continue;
+            const TColumn& Column = FColumns[static_cast<std::size_t>(C)];
             P.setPen(Pal.color(QPalette::ButtonText));
-            const QRect TextRect = Cell.adjusted(3, 0, -4, 0);
-            const QString Title = FM.elidedText(
-                QString::fromStdString(FColumns[static_cast<std::size_t>(C)].Field->DisplayName()), Qt::ElideRight,
-                TextRect.width());
+            QRect TextRect = Cell.adjusted(3, 0, -4, 0);
+            if (!FOrderFieldName.empty() && Column.FieldName == FOrderFieldName) {
+                // The order mark: a small triangle pointing up (ascending)
+                // at the title's right end; the title gives way to it.
+                const int Size = std::max(5, FM.height() / 3);
+                const QRect Mark(TextRect.right() - Size, Cell.center().y() - Size / 2, Size, Size);
+                DrawOrderMark(P, Mark, Pal.color(QPalette::ButtonText));
+                TextRect.setRight(Mark.left() - 3);
+            }
+            const QString Title =
+                FM.elidedText(QString::fromStdString(Column.Field->DisplayName()), Qt::ElideRight, TextRect.width());
             P.drawText(TextRect, Qt::AlignLeft | Qt::AlignVCenter, Title);
             P.setPen(EdgeColor);
             P.drawLine(Cell.topRight(), Cell.bottomRight());
@@ -750,6 +792,7 @@ bool TDBGrid::HandleKey(QKeyEvent* Event) {
     const bool Ctrl = Mods == Qt::ControlModifier;
     const bool Open = LinkActiveAndOpen();
     TDataSet* DS = DataSet();
+    if (Event->matches(QKeySequence::Copy)) return CopySelectedCell();
     switch (Event->key()) {
         case Qt::Key_Up:
             if (!Plain || !Open) return false;
@@ -846,7 +889,10 @@ void TDBGrid::mousePressEvent(QMouseEvent* Event) {
     setFocus(Qt::MouseFocusReason);
     const int Col = ColumnAt(Pos.x());
     if (Pos.y() < TitleHeight()) {
-        if (Col >= 0) SelectColumn(Col);
+        if (Col >= 0 && SelectColumn(Col) && OnTitleClick) {
+            TField* Field = ColumnField(Col);
+            Guarded([&] { OnTitleClick(Field); });
+        }
         return;
     }
     if (!LinkActiveAndOpen()) return;

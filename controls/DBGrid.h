@@ -14,6 +14,13 @@
 // characters (or its title, if wider) until the user drags its title edge.
 // The selected column is SelectedIndex(); OnColEnter runs whenever the
 // selected field changes (by the user, or because the columns changed).
+// A click on a column title selects the column and then runs OnTitleClick
+// with its field. The title of the column named by OrderFieldName carries a
+// small triangle at its right end (the column the records are ordered by).
+//
+// Clipboard: Ctrl+C (the platform's copy keys) puts the complete text of the
+// selected cell of the current record on the clipboard as plain text: the
+// field's display text with its line breaks, not cut to the cell.
 //
 // Moving: Up/Down MoveBy(-1/+1); PgUp/PgDn MoveBy(-/+ visible rows);
 // Ctrl+Home First; Ctrl+End Last; the mouse wheel MoveBy; a click moves to
@@ -127,8 +134,24 @@ public:
     void HideEditor();
     QLineEdit* InplaceEditor() const noexcept;
 
+    // ---- titles ----
+    // The field whose title carries the order mark; empty for none.
+    const std::string& OrderFieldName() const noexcept { return FOrderFieldName; }
+    void SetOrderFieldName(const std::string& Value);
+
+    // ---- clipboard ----
+    // The complete text of the selected cell of the current record; empty
+    // when the grid has no selected column or no record.
+    std::string SelectedCellText() const;
+    // Puts SelectedCellText on the clipboard; false (clipboard unchanged)
+    // when there is no such cell.
+    bool CopySelectedCell();
+
     // Runs when the selected field changes.
     std::function<void()> OnColEnter;
+    // Runs when a column title is clicked, with the column's field, after the
+    // column was selected. Errors it raises go to the error box.
+    std::function<void(TField* Field)> OnTitleClick;
 
     QSize sizeHint() const override;
 
@@ -208,6 +231,7 @@ private:
     int FSelected = -1;
     TField* FLastSelectedField = nullptr;
     std::string FLastSelectedName;
+    std::string FOrderFieldName;
     int FRowHeight = 20;
     int FCharWidth = 7;
     int FResizing = -1;        // column whose edge is dragged, -1 none

@@ -101,9 +101,21 @@ void TDBMemo::LoadMemo() {
     FLoaded = true;
 }
 
+void TDBMemo::SetDisplayDeferred(bool Value) {
+    if (FDeferred == Value) return;
+    FDeferred = Value;
+    if (FDeferred || !FChangePending) return;
+    FChangePending = false;
+    if (!FDataLink.IsModified()) DataChange();
+}
+
 void TDBMemo::DataChange() {
     TField* F = FDataLink.Field();
     FLoaded = false;
+    if (FDeferred) {
+        FChangePending = true;
+        return;
+    }
     if (F != nullptr) {
         setPlaceholderText(QStringLiteral("(%1)").arg(QString::fromStdString(F->DisplayName())));
         if (FAutoDisplay) {

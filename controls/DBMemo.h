@@ -14,6 +14,11 @@
 // text used (CR LF or LF). Esc forgets the typed text and redisplays the
 // field.
 //
+// While the display is deferred (SetDisplayDeferred), a change of record or
+// field reads nothing: the pane keeps its text, marked not loaded, and ending
+// the deferral redisplays the field at once. A long walk over the records
+// defers the pane so that it follows at a human rate, not at every record.
+//
 // Display states (FLoaded):
 //   state        entered by                               shows
 //   not loaded   no field, AutoDisplay off and a new      nothing (placeholder)
@@ -49,6 +54,11 @@ public:
     // Reads the field's text into the pane (does nothing without a field).
     void LoadMemo();
     bool Loaded() const noexcept { return FLoaded; }
+    // Defers (true) the redisplay at each change of record or field; false
+    // redisplays at once when a change came meanwhile (unless the pane holds
+    // text typed since).
+    void SetDisplayDeferred(bool Value);
+    bool DisplayDeferred() const noexcept { return FDeferred; }
     // The pane's text as the field would receive it (line breaks in the
     // loaded text's form).
     std::string FieldText() const;
@@ -76,6 +86,8 @@ private:
     bool FLoaded = false;
     bool FLoading = false;
     bool FCrLf = false;
+    bool FDeferred = false;
+    bool FChangePending = false;  // a change came while deferred
 };
 
 }  // namespace controls

@@ -41,14 +41,14 @@ const char* const ButtonNames[10] = {"First", "Prior", "Next", "Last", "Insert",
 
 // Draws the glyph of a button into a 16 x 16 pixmap (at the screen's pixel
 // ratio), so that the bar looks the same whatever icon theme is installed.
-QIcon ButtonIcon(TNavigateBtn Button, qreal Ratio) {
+// Ink is the colour of the glyph; Dark tells that the button colour is dark.
+QIcon ButtonIcon(TNavigateBtn Button, qreal Ratio, const QColor& Ink, bool Dark) {
     const int Size = 16;
     QPixmap Pixmap(QSize(Size, Size) * Ratio);
     Pixmap.setDevicePixelRatio(Ratio);
     Pixmap.fill(Qt::transparent);
     QPainter P(&Pixmap);
     P.setRenderHint(QPainter::Antialiasing);
-    const QColor Ink(0, 0, 0);
     P.setPen(Qt::NoPen);
     P.setBrush(Ink);
     auto Triangle = [&](qreal X, bool Left) {
@@ -98,7 +98,7 @@ QIcon ButtonIcon(TNavigateBtn Button, qreal Ratio) {
         }
         case nbPost: {
             P.setBrush(Qt::NoBrush);
-            P.setPen(QPen(QColor(0, 110, 0), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            P.setPen(QPen(Dark ? QColor(90, 200, 90) : QColor(0, 110, 0), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             QPainterPath Path;
             Path.moveTo(3, 8.5);
             Path.lineTo(6.5, 12);
@@ -108,7 +108,7 @@ QIcon ButtonIcon(TNavigateBtn Button, qreal Ratio) {
         }
         case nbCancel:
             P.setBrush(Qt::NoBrush);
-            P.setPen(QPen(QColor(170, 0, 0), 2.2, Qt::SolidLine, Qt::RoundCap));
+            P.setPen(QPen(Dark ? QColor(240, 100, 100) : QColor(170, 0, 0), 2.2, Qt::SolidLine, Qt::RoundCap));
             P.drawLine(QPointF(4, 4), QPointF(12, 12));
             P.drawLine(QPointF(12, 4), QPointF(4, 12));
             break;
@@ -134,12 +134,10 @@ QIcon ButtonIcon(TNavigateBtn Button, qreal Ratio) {
 }  // namespace
 
 TDBNavigator::TDBNavigator(QWidget* Parent) : QWidget(Parent), FDataLink(std::make_unique<TNavDataLink>(this)) {
-    const qreal Ratio = devicePixelRatioF();
     for (int I = 0; I < 10; ++I) {
         const auto Btn = static_cast<TNavigateBtn>(I);
         auto* B = new QToolButton(this);
         B->setObjectName(QString::fromLatin1(ButtonNames[I]));
-        B->setIcon(ButtonIcon(Btn, Ratio));
         B->setToolTip(QString::fromLatin1(ButtonHints[I]));
         B->setAutoRaise(false);
         B->setFocusPolicy(Qt::NoFocus);
@@ -147,7 +145,22 @@ TDBNavigator::TDBNavigator(QWidget* Parent) : QWidget(Parent), FDataLink(std::ma
         FButtons[static_cast<std::size_t>(I)] = B;
     }
     setFocusPolicy(Qt::TabFocus);
+    DrawGlyphs();
     UpdateButtons();
+}
+
+void TDBNavigator::DrawGlyphs() {
+    const QPalette& Pal = palette();
+    const QColor Ink = Pal.color(QPalette::ButtonText);
+    const bool Dark = Pal.color(QPalette::Button).lightness() < Ink.lightness();
+    const qreal Ratio = devicePixelRatioF();
+    for (int I = 0; I < 10; ++I)
+        FButtons[static_cast<std::size_t>(I)]->setIcon(ButtonIcon(static_cast<TNavigateBtn>(I), Ratio, Ink, Dark));
+}
+
+void TDBNavigator::changeEvent(QEvent* Event) {
+    QWidget::changeEvent(Event);
+    if (Event->type() == QEvent::PaletteChange) DrawGlyphs();
 }
 
 TDBNavigator::~TDBNavigator() {
@@ -249,8 +262,8 @@ void TDBNavigator::UpdateButtons() {
     Set(nbPrior, Active && !Bof);
     Set(nbNext, Active && !Eof);
     Set(nbLast, Active && !Eof);
-    Set(nbInsert, Active && CanModify);
-    Set(nbDelete, Active && CanModify && !Empty);
+    Set(nbInsert, Active);
+    Set(nbDelete, Active && !Empty);
     Set(nbEdit, Active && CanModify && !Editing);
     Set(nbPost, Active && CanModify && Editing);
     Set(nbCancel, Active && CanModify && Editing);
@@ -268,6 +281,8 @@ void TDBNavigator::BtnClick(TNavigateBtn Button) {
         case nbLast: DS->Last(); break;
         case nbInsert: DS->Insert(); break;
         case nbDelete:
+            // A dataset that cannot be modified refuses before the question.
+            DS->CheckCanModify();
             if (FConfirmDelete && !Confirm("Delete record?")) return;
             DS->Delete();
             break;

@@ -9,13 +9,20 @@
 // A button is enabled by the dataset's state:
 //   first, prior   open and not at the beginning (Bof)
 //   next, last     open and not at the end (Eof)
-//   insert         open and modifiable
-//   delete         open, modifiable and not empty
+//   insert         open
+//   delete         open and not empty
 //   edit           open, modifiable and not editing
 //   post, cancel   open, modifiable and editing
 //   refresh        open and not editing
-// Errors raised by a click go to the application's error box
-// (controls/Interaction.h); the bar stays usable.
+// Insert and delete stay enabled on a dataset that cannot be modified (a
+// read-only table): a click fails with the framework's read-only error
+// (delete without asking first). Errors raised by a click go to the
+// application's error box (controls/Interaction.h); the bar stays usable.
+//
+// The glyphs are drawn in the palette's button text colour (post and cancel
+// in a green and a red that stand out on the button colour), and drawn
+// again when the palette changes, so that a dark desktop palette keeps them
+// visible.
 //
 // Each button can be hidden (SetVisibleButtons); the visible buttons share
 // the bar's width equally, and the bar is never narrower than its visible
@@ -74,11 +81,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
 
 private:
     class TNavDataLink;
     void UpdateButtons();
     void LayoutButtons();
+    void DrawGlyphs();
     void Clicked(TNavigateBtn Button);
     int ButtonMinWidth() const;
 

@@ -1,16 +1,28 @@
 // Support for the tests that drive the browser's window: scripted dialogs
-// that answer and record instead of a person, a temporary folder, and real
-// table files made with the engine's schema API.
+// that answer and record instead of a person, a temporary folder, real
+// table files made with the engine's schema API, and a window under test
+// with helpers that act as the user would.
 //
 // Ownership: TScriptedDialogs keeps copies of what it was shown; the window
 // under test does not own it. TTempFolder removes its files when destroyed.
+// TWindow owns its window and the dialogs it uses.
 // Threads: the test thread.
 #pragma once
 
 #include "browser/Dialogs.h"
+#include "browser/MainForm.h"
 #include "engine/Engine.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
 #include <QTemporaryDir>
+#include <QtTest/QtTest>
+
+#include <memory>
 
 #include <deque>
 #include <optional>
@@ -127,5 +139,106 @@ inline engine::Value I(std::int64_t V) {
 inline engine::Value Null() {
     return engine::Value::Null();
 }
+
+// The people table: Last, First (index 0: Last;First), Amount (index 1),
+// Note (memo) and a column named "P&L".
+//   1 Smith Zed  30 "z"              "a"
+//   2 Adams Zoe  10 null             "b"
+//   3 Smith John 50 "line1\r\nline2" "c;d"
+//   4 Young Bob  20 ""               null
+//   5 Smith Anna 40 "x"              "e"
+inline void MakePeople(const std::string& Path) {
+    MakeTable(Path,
+              {Column("Last", 'C', 20), Column("First", 'C', 20), Column("Amount", 'L'), Column("Note", 'M'),
+               Column("P&L", 'C', 10)},
+              {Index({0, 1}), Index({2})},
+              {{T("Smith"), T("Zed"), I(30), T("z"), T("a")},
+               {T("Adams"), T("Zoe"), I(10), Null(), T("b")},
+               {T("Smith"), T("John"), I(50), T("line1\r\nline2"), T("c;d")},
+               {T("Young"), T("Bob"), I(20), T(""), Null()},
+               {T("Smith"), T("Anna"), I(40), T("x"), T("e")}});
+}
+
+inline std::string ReadFile(const std::string& Path) {
+    QFile F(QString::fromStdString(Path));
+    if (!F.open(QIODevice::ReadOnly)) return "<missing>";
+    return F.readAll().toStdString();
+}
+
+struct TStarted {
+    QString Program;
+    QStringList Arguments;
+};
+
+// A browser window created with the given start-up values (restored when it
+// goes), its dialogs scripted and its second copies recorded; shown and active.
+struct TWindow {
+    TWindow(const std::string& TableName, bool ReadOnly = false) {
+        StartTableName = TableName;
+        StartReadOnly = ReadOnly;
+        Form = std::make_unique<TTamblorBrowserForm>(&Dialogs);
+        Form->StartProcess = [this](const QString& Program, const QStringList& Arguments) {
+            Started.push_back({Program, Arguments});
+            return true;
+        };
+        Form->show();
+        Form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+        QCoreApplication::processEvents();
+    }
+    ~TWindow() {
+        Form.reset();
+        StartTableName.clear();
+        StartReadOnly = false;
+    }
+    TTamblorBrowserForm* operator->() const { return Form.get(); }
+    // Sends a key to the focused control, as the keyboard would.
+    void Key(Qt::Key K, Qt::KeyboardModifiers M = Qt::NoModifier) {
+        QWidget* Target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : Form.get();
+        QTest::keyClick(Target, K, M);
+    }
+    std::vector<std::string> FieldItems() const {
+        std::vector<std::string> Items;
+        for (QAction* A : Form->FieldsSubMenu->actions())
+            Items.push_back(A->text().toStdString() + (A->isChecked() ? "+" : "-"));
+        return Items;
+    }
+    QStringList IndexItems() const {
+        QStringList Items;
+        for (int I = 0; I < Form->IndexComboBox->count(); ++I) Items << Form->IndexComboBox->itemText(I);
+        return Items;
+    }
+    std::string Cell(int Row, const std::string& FieldName) const {
+        for (int C = 0; C < Form->DBGrid->ColumnCount(); ++C)
+            if (Form->DBGrid->ColumnField(C)->FieldName() == FieldName) return Form->DBGrid->CellText(Row, C);
+        return "<no column>";
+    }
+    std::string Current(const std::string& FieldName) const { return Form->Table->FieldByName(FieldName)->AsString(); }
+    void ChooseIndex(int Index) {
+        Form->IndexComboBox->setFocus();
+        while (Form->IndexComboBox->currentIndex() < Index) QTest::keyClick(Form->IndexComboBox, Qt::Key_Down);
+        while (Form->IndexComboBox->currentIndex() > Index) QTest::keyClick(Form->IndexComboBox, Qt::Key_Up);
+    }
+    void KeySearch(const QString& Text) {
+        Form->Edit1->setFocus();
+        Form->Edit1->setText(Text);
+        QTest::keyClick(Form->Edit1, Qt::Key_Return);
+    }
+    // Clicks the title of the field's column.
+    void ClickTitle(const std::string& FieldName) {
+        for (int C = 0; C < Form->DBGrid->ColumnCount(); ++C)
+            if (Form->DBGrid->ColumnField(C)->FieldName() == FieldName)
+                QTest::mouseClick(Form->DBGrid->viewport(), Qt::LeftButton, {}, Form->DBGrid->CellRect(-1, C).center());
+    }
+    // The status line's table fields once pending updates are done.
+    QStringList Status() const {
+        QCoreApplication::processEvents();
+        return Form->StatusLine()->TableFields();
+    }
+
+    TScriptedDialogs Dialogs;
+    std::unique_ptr<TTamblorBrowserForm> Form;
+    std::vector<TStarted> Started;
+};
 
 }  // namespace browser::test

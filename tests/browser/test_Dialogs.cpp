@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -71,6 +72,17 @@ void TestDialogs::findDialogIsModelessAndReportsEachPress() {
     QTest::mouseClick(Next, Qt::LeftButton);
     QCOMPARE(Presses, (std::vector<std::string>{"smith|nocase|down", "Jones|case|up"}));
     QCOMPARE(Find.FindText, std::string("Jones"));
+    // "Fi&nd what:" is the text's buddy label: its '&' marks the mnemonic
+    // (not shown), and Alt+N takes the focus to the text.
+    auto* Label = Box->findChild<QLabel*>();
+    QVERIFY(Label != nullptr);
+    QCOMPARE(Label->text(), QString("Fi&nd what:"));
+    QCOMPARE(Label->buddy(), static_cast<QWidget*>(Text));
+    Box->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Box));
+    Next->setFocus();
+    QTest::keyClick(Box, Qt::Key_N, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Text));
     // There is no whole-word option; Cancel hides the dialog.
     for (QCheckBox* C : Box->findChildren<QCheckBox*>()) QVERIFY(!C->text().contains("word", Qt::CaseInsensitive));
     Dialogs.CloseFind();

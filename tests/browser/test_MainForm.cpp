@@ -2,116 +2,29 @@
 // shortcuts, keys and scripted dialogs on real table files: start with and
 // without a table, opening in the window and in a second copy, read-only
 // tables, the fields menu, the memo pane, editing that reaches the file,
-// scrolling a large table, the index list, the key search box and export.
+// scrolling a large table, the index list, the key search box and export;
+// the conveniences: copying to the clipboard, ordering by a column title,
+// opening a dropped file, the status line and a dark desktop palette.
 #include "browser/CmdLine.h"
 #include "browser/MainForm.h"
 #include "tests/browser/BrowserTestKit.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QSplitter>
 #include <QToolButton>
 #include <QtTest/QtTest>
 
 using namespace browser::test;
 using controls::TNavigateBtn;
-
-namespace {
-
-// The people table: Last, First (index 0: Last;First), Amount (index 1),
-// Note (memo) and a column named "P&L".
-//   1 Smith Zed  30 "z"              "a"
-//   2 Adams Zoe  10 null             "b"
-//   3 Smith John 50 "line1\r\nline2" "c;d"
-//   4 Young Bob  20 ""               null
-//   5 Smith Anna 40 "x"              "e"
-void MakePeople(const std::string& Path) {
-    MakeTable(Path,
-              {Column("Last", 'C', 20), Column("First", 'C', 20), Column("Amount", 'L'), Column("Note", 'M'),
-               Column("P&L", 'C', 10)},
-              {Index({0, 1}), Index({2})},
-              {{T("Smith"), T("Zed"), I(30), T("z"), T("a")},
-               {T("Adams"), T("Zoe"), I(10), Null(), T("b")},
-               {T("Smith"), T("John"), I(50), T("line1\r\nline2"), T("c;d")},
-               {T("Young"), T("Bob"), I(20), T(""), Null()},
-               {T("Smith"), T("Anna"), I(40), T("x"), T("e")}});
-}
-
-std::string ReadFile(const std::string& Path) {
-    QFile F(QString::fromStdString(Path));
-    if (!F.open(QIODevice::ReadOnly)) return "<missing>";
-    return F.readAll().toStdString();
-}
-
-struct TStarted {
-    QString Program;
-    QStringList Arguments;
-};
-
-// A window created with the given start-up values, shown and active.
-struct TWindow {
-    TWindow(const std::string& TableName, bool ReadOnly = false) {
-        StartTableName = TableName;
-        StartReadOnly = ReadOnly;
-        Form = std::make_unique<TTamblorBrowserForm>(&Dialogs);
-        Form->StartProcess = [this](const QString& Program, const QStringList& Arguments) {
-            Started.push_back({Program, Arguments});
-            return true;
-        };
-        Form->show();
-        Form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(Form.get()));
-        QCoreApplication::processEvents();
-    }
-    ~TWindow() {
-        Form.reset();
-        StartTableName.clear();
-        StartReadOnly = false;
-    }
-    TTamblorBrowserForm* operator->() const { return Form.get(); }
-    // Sends a key to the focused control, as the keyboard would.
-    void Key(Qt::Key K, Qt::KeyboardModifiers M = Qt::NoModifier) {
-        QWidget* Target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : Form.get();
-        QTest::keyClick(Target, K, M);
-    }
-    std::vector<std::string> FieldItems() const {
-        std::vector<std::string> Items;
-        for (QAction* A : Form->FieldsSubMenu->actions())
-            Items.push_back(A->text().toStdString() + (A->isChecked() ? "+" : "-"));
-        return Items;
-    }
-    QStringList IndexItems() const {
-        QStringList Items;
-        for (int I = 0; I < Form->IndexComboBox->count(); ++I) Items << Form->IndexComboBox->itemText(I);
-        return Items;
-    }
-    std::string Cell(int Row, const std::string& FieldName) const {
-        for (int C = 0; C < Form->DBGrid->ColumnCount(); ++C)
-            if (Form->DBGrid->ColumnField(C)->FieldName() == FieldName) return Form->DBGrid->CellText(Row, C);
-        return "<no column>";
-    }
-    std::string Current(const std::string& FieldName) const { return Form->Table->FieldByName(FieldName)->AsString(); }
-    void ChooseIndex(int Index) {
-        Form->IndexComboBox->setFocus();
-        while (Form->IndexComboBox->currentIndex() < Index) QTest::keyClick(Form->IndexComboBox, Qt::Key_Down);
-        while (Form->IndexComboBox->currentIndex() > Index) QTest::keyClick(Form->IndexComboBox, Qt::Key_Up);
-    }
-    void KeySearch(const QString& Text) {
-        Form->Edit1->setFocus();
-        Form->Edit1->setText(Text);
-        QTest::keyClick(Form->Edit1, Qt::Key_Return);
-    }
-
-    TScriptedDialogs Dialogs;
-    std::unique_ptr<TTamblorBrowserForm> Form;
-    std::vector<TStarted> Started;
-};
-
-}  // namespace
 
 class TestMainForm : public QObject {
     Q_OBJECT
@@ -130,6 +43,11 @@ private slots:
     void keySearchBox();
     void exportWritesTheVisibleFields();
     void exportEdges();
+    void clipboardTextOfACellAndOfARecord();
+    void columnTitleChoosesTheIndex();
+    void droppedFileOpensAsOpenTableWould();
+    void statusLineFollowsTheTable();
+    void darkPaletteStaysReadable();
 
 private:
     TTempFolder FFolder;
@@ -351,6 +269,18 @@ void TestMainForm::readOnlyTableHidesEditPostCancel() {
     W.Key(Qt::Key_Insert);
     QCOMPARE(W.Dialogs.Errors, std::vector<std::string>{"Cannot modify a read-only dataset"});
     QCOMPARE(W->Table->State(), dsBrowse);
+    // The navigator's insert and delete stay enabled and fail the same way,
+    // delete without asking first.
+    W.Dialogs.Errors.clear();
+    const int Records = W->Table->RecordCount();
+    for (TNavigateBtn B : {controls::nbInsert, controls::nbDelete}) {
+        QVERIFY(W->DBNavigator1->Button(B)->isEnabled());
+        QTest::mouseClick(W->DBNavigator1->Button(B), Qt::LeftButton);
+    }
+    QCOMPARE(W.Dialogs.Errors, std::vector<std::string>(2, "Cannot modify a read-only dataset"));
+    QVERIFY(W.Dialogs.Questions.empty());
+    QCOMPARE(W->Table->State(), dsBrowse);
+    QCOMPARE(W->Table->RecordCount(), Records);
 
     // Reopened writable: the three buttons come back.
     W.Dialogs.OpenAnswers.push_back(TScriptedDialogs::TOpenAnswer{FPeople, false});
@@ -635,6 +565,243 @@ void TestMainForm::exportEdges() {
     QCOMPARE(W.Dialogs.Errors.size(), std::size_t(2));
     QCOMPARE(W.Dialogs.Errors[1], std::string("Cannot perform this operation on a closed dataset"));
     QVERIFY(W->RecNo->text().isEmpty());
+}
+
+void TestMainForm::clipboardTextOfACellAndOfARecord() {
+    TWindow W(FPeople);
+    QClipboard* Clipboard = QGuiApplication::clipboard();
+    W->DBGrid->setFocus();
+    W->DBGrid->SetSelectedIndex(2);  // First
+    W.Key(Qt::Key_Down);
+    W.Key(Qt::Key_Down);
+    W.Key(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(Clipboard->text(), QString("John"));
+    // A memo cell: its whole text with its line breaks, not the grid's one
+    // line.
+    W->DBGrid->SetSelectedIndex(4);
+    QCOMPARE(W.Cell(2, "Note"), std::string("line1\xC2\xB6line2"));
+    W.Key(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(Clipboard->text(), QString("line1\r\nline2"));
+
+    // The record: the TAB export's header line and line of the record,
+    // visible fields only, from any control of the window.
+    W->FieldsSubMenu->actions()[0]->trigger();  // _RECNO_ hidden
+    W->Edit1->setFocus();
+    W.Key(Qt::Key_C, Qt::ShiftModifier | Qt::ControlModifier);
+    QCOMPARE(Clipboard->text(), QString("Last\tFirst\tAmount\tNote\tP&L\r\nSmith\tJohn\t50\tline1\r\nline2\tc;d\r\n"));
+    QVERIFY(W->Edit1->text().isEmpty());  // the key went no further
+
+    // In the cell editor Ctrl+C copies what is selected there.
+    W->DBGrid->setFocus();
+    W->DBGrid->SetSelectedIndex(1);  // First (the record number hidden)
+    W.Key(Qt::Key_F2);
+    QVERIFY(W->DBGrid->EditorMode());
+    W->DBGrid->InplaceEditor()->setSelection(0, 2);
+    W.Key(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(Clipboard->text(), QString("Jo"));
+    W.Key(Qt::Key_Escape);
+
+    // Nothing to copy: the clipboard keeps its text.
+    W->Table->Close();
+    W->DBGrid->setFocus();
+    W.Key(Qt::Key_C, Qt::ControlModifier);
+    W.Key(Qt::Key_C, Qt::ShiftModifier | Qt::ControlModifier);
+    QCOMPARE(Clipboard->text(), QString("Jo"));
+    QCOMPARE(W->StatusLine()->Message(), QString("No record to copy"));
+    QVERIFY(W.Dialogs.Errors.empty());
+}
+
+void TestMainForm::columnTitleChoosesTheIndex() {
+    TWindow W(FPeople);
+    auto Column = [&](const std::string& Field) {
+        std::vector<std::string> V;
+        for (int R = 0; R < 5; ++R) V.push_back(W.Cell(R, Field));
+        return V;
+    };
+    using V = std::vector<std::string>;
+    QCOMPARE(W->DBGrid->OrderFieldName(), std::string());
+    // The first index that begins with the column, as the list would choose
+    // it: the list follows, the current record stays, the title is marked.
+    W.ClickTitle("Amount");
+    QCOMPARE(W->IndexComboBox->currentText(), QString("Amount"));
+    QCOMPARE(W->Table->IndexFieldNames(), std::string("Amount"));
+    QCOMPARE(Column("Amount"), (V{"10", "20", "30", "40", "50"}));
+    QCOMPARE(W.Current("First"), std::string("Zed"));
+    QCOMPARE(W->DBGrid->OrderFieldName(), std::string("Amount"));
+    QCOMPARE(W->DBGrid->SelectedField()->FieldName(), std::string("Amount"));
+    W.ClickTitle("Last");
+    QCOMPARE(W->IndexComboBox->currentText(), QString("Last;First"));
+    QCOMPARE(Column("First"), (V{"Zoe", "Anna", "John", "Zed", "Bob"}));
+    QCOMPARE(W->DBGrid->OrderFieldName(), std::string("Last"));
+    // A column that no index begins with: a note, nothing else changes.
+    W.ClickTitle("First");
+    QCOMPARE(W->StatusLine()->Message(), QString("No index begins with First"));
+    QCOMPARE(W->Table->IndexFieldNames(), std::string("Last;First"));
+    QCOMPARE(W->IndexComboBox->currentText(), QString("Last;First"));
+    QCOMPARE(W->DBGrid->OrderFieldName(), std::string("Last"));
+    // The record number: record order, "<no index>".
+    W.ClickTitle("_RECNO_");
+    QCOMPARE(W->IndexComboBox->currentIndex(), 0);
+    QCOMPARE(W->Table->IndexFieldNames(), std::string());
+    QCOMPARE(W->DBGrid->OrderFieldName(), std::string());
+    // The mark follows the list too, and goes with the table.
+    W.ChooseIndex(2);
+    QCOMPARE(W->DBGrid->OrderFieldName(), std::string("Amount"));
+    W->Table->Close();
+    QCOMPARE(W->DBGrid->OrderFieldName(), std::string());
+    QVERIFY(W.Dialogs.Errors.empty());
+}
+
+namespace {
+
+// Drops the file (or URL) on the widget as a file manager would.
+void DropOn(QWidget* Target, const QUrl& Url) {
+    QMimeData Data;
+    Data.setUrls({Url});
+    const QPointF Pos(Target->rect().center());
+    QDragEnterEvent Enter(Pos.toPoint(), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Target, &Enter);
+    QVERIFY(Enter.isAccepted());
+    QDropEvent Drop(Pos, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Target, &Drop);
+    QVERIFY(Drop.isAccepted());
+    QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+void TestMainForm::droppedFileOpensAsOpenTableWould() {
+    const std::string Other = FFolder.File("dropped.dat");
+    MakeTable(Other, {Column("Code", 'C', 5)}, {Index({0})}, {{T("b")}, {T("a")}});
+    // A read-only window on an ordered table: the dropped table opens
+    // writable, in record order, with its own fields and indexes.
+    TWindow W(FPeople, true);
+    W.ChooseIndex(1);
+    DropOn(W->DBGrid->viewport(), QUrl::fromLocalFile(QString::fromStdString(Other)));
+    QVERIFY(W.Dialogs.Errors.empty());
+    QCOMPARE(W->Table->FileName(), Other);
+    QVERIFY(W->Table->Active());
+    QVERIFY(!W->Table->ReadOnly());
+    QCOMPARE(W->Table->IndexFieldNames(), std::string());
+    QCOMPARE(W.IndexItems(), (QStringList{"<no index>", "Code"}));
+    QCOMPARE(W.FieldItems(), (std::vector<std::string>{"_RECNO_+", "Code+"}));
+    QCOMPARE(W->windowTitle(), QString::fromStdString("Tallowmere [" + Other + "]"));
+    QCOMPARE(StartTableName, Other);
+    QCOMPARE(W->OpenDialog.FileName, Other);
+    QVERIFY(!W->DBNavigator1->Button(controls::nbPost)->isHidden());
+
+    // An edit not yet posted is posted before the next table opens (closing
+    // alone would drop it); a drop on a text box is the window's too.
+    W->DBGrid->setFocus();
+    W->DBGrid->SetSelectedIndex(1);
+    QTest::keyClicks(W->DBGrid, "Q");
+    QCOMPARE(W->Table->State(), dsEdit);
+    DropOn(W->Edit1, QUrl::fromLocalFile(QString::fromStdString(FPeople)));
+    QVERIFY(W->Edit1->text().isEmpty());
+    QCOMPARE(W->Table->FileName(), FPeople);
+    {
+        TMoneyTable Reader(nullptr);
+        Reader.SetFileName(Other);
+        Reader.Open();
+        QCOMPARE(Reader.FieldByName("Code")->AsString(), std::string("Q"));
+    }
+
+    // Anything else: the error of the open, the table closed.
+    const std::string Text = FFolder.File("notes.dat");
+    {
+        QFile F(QString::fromStdString(Text));
+        QVERIFY(F.open(QIODevice::WriteOnly));
+        F.write("not a table\n");
+    }
+    DropOn(W.Form.get(), QUrl::fromLocalFile(QString::fromStdString(Text)));
+    QCOMPARE(W.Dialogs.Errors, std::vector<std::string>{"'" + Text + "' is not a table file"});
+    QVERIFY(!W->Table->Active());
+    DropOn(W->DBGrid->viewport(), QUrl(QStringLiteral("https://example.org/x.dat")));
+    QCOMPARE(W.Dialogs.Errors.size(), std::size_t(2));
+    QCOMPARE(W.Dialogs.Errors[1], std::string("Table file 'https://example.org/x.dat' does not exist"));
+}
+
+void TestMainForm::statusLineFollowsTheTable() {
+    TWindow W("");
+    QCOMPARE(W.Status(), QStringList{"No table"});
+    W.Dialogs.OpenAnswers.push_back(TScriptedDialogs::TOpenAnswer{FPeople, false});
+    W->Opentable1->trigger();
+    QCOMPARE(W.Status(), (QStringList{"5 records", "Record 1", "No index", "All records"}));
+    W->DBGrid->setFocus();
+    W.Key(Qt::Key_Down);
+    QCOMPARE(W.Status(), (QStringList{"5 records", "Record 2", "No index", "All records"}));
+    W.Key(Qt::Key_Insert);
+    QCOMPARE(W.Status()[1], QString("New record"));
+    W.Key(Qt::Key_Escape);
+
+    // A filter: the records it lets through.
+    W.Dialogs.InputAnswers.push_back(std::string("Last = 'Smith'"));
+    W->FilterString1->trigger();
+    QCOMPARE(W.Status()[3], QString("All records"));  // set, not yet in force
+    W.Key(Qt::Key_F, Qt::ControlModifier);            // "Filter active"
+    QCOMPARE(W.Status(), (QStringList{"3 records", "Record 1", "No index", "Filter"}));
+    // A range counts once an index is chosen.
+    W.Dialogs.InputAnswers.push_back(std::string("20"));
+    W->Rangestart1->trigger();
+    W.Dialogs.InputAnswers.push_back(std::string("45"));
+    W->Rangeend1->trigger();
+    QCOMPARE(W.Status()[3], QString("Filter"));
+    W.ChooseIndex(2);  // Amount
+    W->Filter->trigger();
+    W->Filter->trigger();  // off and on again: the range with the index
+    QCOMPARE(W.Status(), (QStringList{"2 records", "Record 1", "Index: Amount", "Filter and range"}));
+    W.Dialogs.InputAnswers.push_back(std::string(""));
+    W->FilterString1->trigger();
+    QCOMPARE(W.Status(), (QStringList{"3 records", "Record 4", "Index: Amount", "Range"}));
+    W.Key(Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(W.Status(), (QStringList{"5 records", "Record 2", "Index: Amount", "All records"}));
+    QVERIFY(W.Dialogs.Errors.empty());
+
+    W->Table->Close();
+    QCOMPARE(W.Status(), QStringList{"No table"});
+}
+
+void TestMainForm::darkPaletteStaysReadable() {
+    // Text and background of the window, its grid, titles and status line
+    // lie far apart in lightness under a light and under a dark palette, set
+    // before the window opens or while it is open; font and size stay as
+    // defined.
+    auto Apart = [](const QPalette& P, QPalette::ColorRole Text, QPalette::ColorRole Back) {
+        return std::abs(P.color(Text).lightness() - P.color(Back).lightness()) >= 100;
+    };
+    auto Readable = [&](TWindow& W, bool Dark) {
+        QLabel* Label = W->StatusBar1->findChild<QLabel*>();
+        QVERIFY(Label != nullptr);
+        QVERIFY(Apart(W->palette(), QPalette::WindowText, QPalette::Window));
+        QVERIFY(Apart(Label->palette(), QPalette::WindowText, QPalette::Window));
+        QVERIFY(Apart(W->DBGrid->palette(), QPalette::Text, QPalette::Base));
+        QVERIFY(Apart(W->DBGrid->palette(), QPalette::ButtonText, QPalette::Button));
+        QCOMPARE(W->RecNo->palette().color(QPalette::Base), W->Panel1->palette().color(QPalette::Window));
+        // The window's font colour, black, where it can be read.
+        QCOMPARE(W->palette().color(QPalette::WindowText) == QColor(Qt::black), !Dark);
+        QCOMPARE(W->font().family(), QString("MS Sans Serif"));
+        QCOMPARE(W->DBGrid->font().pixelSize(), qRound(14 * W->logicalDpiY() / 120.0));
+    };
+    const QPalette Light = QApplication::palette();
+    QPalette Dark;
+    Dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    Dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    Dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    Dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    Dark.setColor(QPalette::Button, QColor(60, 60, 64));
+    Dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    {
+        TWindow W(FPeople);
+        Readable(W, false);
+        QApplication::setPalette(Dark);
+        QCoreApplication::processEvents();  // the change reaches the window through the event loop
+        Readable(W, true);
+    }
+    {
+        TWindow W(FPeople);
+        Readable(W, true);
+    }
+    QApplication::setPalette(Light);
 }
 
 QTEST_MAIN(TestMainForm)

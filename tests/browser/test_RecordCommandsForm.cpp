@@ -7,6 +7,10 @@
 #include "engine/Engine.h"
 
 #include <QAction>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtTest/QtTest>
 
@@ -47,6 +51,19 @@ public:
     bool Confirm(const std::string&, QWidget*) override { return true; }
 };
 
+// Counts the paint events of a widget.
+class TPaintCounter : public QObject {
+public:
+    explicit TPaintCounter(QWidget* Widget) { Widget->installEventFilter(this); }
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (Event->type() == QEvent::Paint) ++Paints;
+        return false;
+    }
+};
+
 std::string ReadFile(const std::string& Path) {
     std::ifstream In(Path, std::ios::binary);
     std::stringstream Text;
@@ -67,6 +84,8 @@ private slots:
     void secondFindNextStopsARunningSearch();
     void countFieldWritesTheSelectedColumn();
     void escStopsALongFillAndTheGridIsEnabledAgain();
+    void longWalksEndAsSlowWalksWouldAndShowTheirProgress();
+    void focusReturnsAfterWalksAndPrompts();
     void walksReportErrorsInTheErrorBox();
     void closingTheWindowStopsAWalkAndPostsAPendingEdit();
     void filterActiveWithEmptyRangeTexts();
@@ -87,6 +106,14 @@ private:
     std::vector<std::string> FileColumn(const char* Column);
     // Sends Esc to the control that would receive it.
     void PressEsc();
+    // The window shown and active, the grid focused.
+    void ShowActive();
+    // What the screen shows of the grid (the window's backing store, not a
+    // fresh rendering), after pending paints.
+    QImage GridOnScreen();
+    // The grid's picture after Steps calls of Next from the first record, one
+    // at a time, as a slow walk moves.
+    QImage GridAfterSlowMoves(int Steps);
 
     std::string FDir;
     std::string FPath;
@@ -158,6 +185,27 @@ std::vector<std::string> TestRecordCommandsForm::FileColumn(const char* Column) 
 void TestRecordCommandsForm::PressEsc() {
     QWidget* Target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : FForm.get();
     QTest::keyClick(Target, Qt::Key_Escape);
+}
+
+void TestRecordCommandsForm::ShowActive() {
+    FForm->show();
+    FForm->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    FForm->DBGrid->setFocus();
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(FForm->DBGrid));
+}
+
+QImage TestRecordCommandsForm::GridOnScreen() {
+    QCoreApplication::processEvents();
+    const QImage Window = FForm->screen()->grabWindow(FForm->winId()).toImage();
+    return Window.copy(QRect(FForm->DBGrid->mapTo(FForm.get(), QPoint(0, 0)), FForm->DBGrid->size()));
+}
+
+QImage TestRecordCommandsForm::GridAfterSlowMoves(int Steps) {
+    TMoneyTable* T = FForm->Table;
+    T->First();
+    for (int I = 0; I < Steps; ++I) T->Next();
+    return GridOnScreen();
 }
 
 // ---------------------------------------------------------------- search
@@ -298,6 +346,121 @@ void TestRecordCommandsForm::escStopsALongFillAndTheGridIsEnabledAgain() {
     QVERIFY(After[399].empty());
 }
 
+void TestRecordCommandsForm::longWalksEndAsSlowWalksWouldAndShowTheirProgress() {
+    const int N = 3000;
+    std::vector<std::string> People;
+    for (int I = 1; I <= N; ++I) People.push_back("p" + std::to_string(I));
+    MakeTable(People);
+    OpenForm();
+    ShowActive();
+    TMoneyTable* T = FForm->Table;
+    TPaintCounter Grid(FForm->DBGrid->viewport());
+
+    // A search that hits near the end, and one that runs to the end: the
+    // cursor and the grid on screen as a slow walk would leave them.
+    FForm->FindDialog.FindText = "P2500";
+    FForm->FindDialog.OnFind();
+    QVERIFY(FForm->FFound);
+    QCOMPARE(T->RecNo(), 2500);
+    const QImage Hit = GridOnScreen();
+    QCOMPARE(Hit, GridAfterSlowMoves(2499));
+    QCOMPARE(T->RecNo(), 2500);
+    FForm->FindDialog.FindText = "nobody";
+    FForm->FindDialog.OnFind();
+    QVERIFY(!FForm->FFound);
+    QVERIFY(T->Eof());
+    QCOMPARE(T->RecNo(), N);
+    const QImage End = GridOnScreen();
+    QVERIFY(End != Hit);
+    QCOMPARE(End, GridAfterSlowMoves(N));  // the last move only sets Eof
+
+    // "Count field" from the first record to the end: the values a slow walk
+    // writes, the cursor on the last record; meanwhile the busy cursor, the
+    // count in the status bar and the grid repainted at most about 30 times
+    // a second, then once more at the end.
+    FForm->DBGrid->SetSelectedField(T->FieldByName("Code"));
+    T->First();
+    QCoreApplication::processEvents();
+    QVERIFY(FForm->StatusBar1->currentMessage().isEmpty());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QString Status;
+    Qt::CursorShape Shape = Qt::ArrowCursor;
+    QTimer::singleShot(50, FForm.get(), [&] {
+        Status = FForm->StatusBar1->currentMessage();
+        Shape = QApplication::overrideCursor() != nullptr ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+    });
+    FDialogs.Answers = {"C%d", "1", "1", "-1"};
+    Grid.Paints = 0;
+    QElapsedTimer Clock;
+    Clock.start();
+    FForm->Countfield1->trigger();
+    const qint64 Elapsed = Clock.elapsed();
+    const int PaintsDuring = Grid.Paints;
+    QVERIFY(FDialogs.Errors.empty());
+    QVERIFY(T->Eof());
+    QCOMPARE(T->RecNo(), N);
+    std::vector<std::string> Written;
+    for (int I = 1; I <= N; ++I) Written.push_back("C" + std::to_string(I));
+    QCOMPARE(FileColumn("Code"), Written);
+    QVERIFY2(Status.startsWith(QStringLiteral("Counting: ")) && Status.endsWith(QStringLiteral(" records visited")),
+             qPrintable(Status));
+    const int Visited = Status.section(QLatin1Char(' '), 1, 1).toInt();
+    QVERIFY2(Visited > 0 && Visited < N, qPrintable(Status));
+    QCOMPARE(Shape, Qt::BusyCursor);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(FForm->StatusBar1->currentMessage().isEmpty());
+    QVERIFY2(PaintsDuring <= Elapsed / 30 + 2,
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(PaintsDuring).arg(Elapsed)));
+    const QImage Counted = GridOnScreen();
+    QCOMPARE(Grid.Paints, PaintsDuring + 1);
+    QCOMPARE(Counted, GridAfterSlowMoves(N));
+
+    // Esc in the middle of a long walk stops it after the current record.
+    FForm->DBGrid->SetSelectedField(T->FieldByName("Name"));
+    T->First();
+    QTimer::singleShot(30, FForm.get(), [&] { PressEsc(); });
+    FDialogs.Answers = {"filled", "-1"};
+    FForm->Fillfieldinrecords1->trigger();
+    QVERIFY(FDialogs.Errors.empty());
+    const std::vector<std::string> Names = FileColumn("Name");
+    const auto Filled = std::count(Names.begin(), Names.end(), "filled");
+    QVERIFY(Filled >= 1 && Filled < N);
+    QCOMPARE(Names[static_cast<std::size_t>(Filled) - 1], std::string("filled"));
+    QCOMPARE(Names[static_cast<std::size_t>(Filled)], "p" + std::to_string(Filled + 1));
+    QCOMPARE(T->RecNo(), static_cast<int>(Filled) + 1);
+}
+
+void TestRecordCommandsForm::focusReturnsAfterWalksAndPrompts() {
+    MakeTable({"a", "b", "c", "d"});
+    OpenForm();
+    ShowActive();
+    QWidget* Grid = FForm->DBGrid;
+    // Fill disables the grid while it runs; the focus comes back to it.
+    FDialogs.Answers = {"x", "2"};
+    FForm->Fillfieldinrecords1->trigger();
+    QCOMPARE(FileColumn("Name"), (std::vector<std::string>{"x", "x", "c", "d"}));
+    QCOMPARE(QApplication::focusWidget(), Grid);
+    FDialogs.Answers = {"%d", "1", "1", "1"};
+    FForm->Countfield1->trigger();
+    QCOMPARE(QApplication::focusWidget(), Grid);
+    FForm->FindDialog.FindText = "d";
+    FForm->FindDialog.OnFind();
+    QVERIFY(FForm->FFound);
+    QCOMPARE(QApplication::focusWidget(), Grid);
+    // A prompt cancelled, a prompt answered.
+    FDialogs.Answers = {std::nullopt, "Num > 1"};
+    FForm->FilterString1->trigger();
+    FForm->FilterString1->trigger();
+    QCOMPARE(FForm->Table->Filter(), std::string("Num > 1"));
+    QCOMPARE(QApplication::focusWidget(), Grid);
+    // The key search box keeps the focus when it had it.
+    FForm->Edit1->setFocus();
+    FDialogs.Answers = {"y", "1"};
+    FForm->Fillfieldinrecords1->trigger();
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(FForm->Edit1));
+    QVERIFY(FDialogs.Errors.empty());
+}
+
 void TestRecordCommandsForm::closingTheWindowStopsAWalkAndPostsAPendingEdit() {
     {
         engine::TableSchema Schema;
@@ -354,6 +517,10 @@ void TestRecordCommandsForm::walksReportErrorsInTheErrorBox() {
     FForm->Fillfieldinrecords1->trigger();
     QCOMPARE(FDialogs.Errors, (std::vector<std::string>{"Cannot modify a read-only dataset"}));
     QVERIFY(FForm->DBGrid->isEnabled() && FForm->DBMemo1->isEnabled());
+    // The walk's busy cursor and status message went with it.
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(FForm->StatusBar1->currentMessage().isEmpty());
+    QVERIFY(FForm->DBGrid->updatesEnabled());
     // On a closed table every walk ends with the framework's error.
     FForm->Table->Close();
     FDialogs.Errors.clear();

@@ -1,8 +1,10 @@
 // Tests of TDBGrid over the framework's memory dataset: columns, the record
 // window as the only data read, keyboard and scroll-bar movement, in-place
-// editing, insert and delete, the selected column and the indicator.
+// editing, insert and delete, the selected column and the indicator; title
+// clicks, the order mark and copying a cell to the clipboard.
 #include "tests/controls/ControlsTestSupport.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -57,6 +59,7 @@ private slots:
     void readOnlyDatasetIsNotEdited();
     void selectedColumnAndColEnter();
     void columnsCanBeResized();
+    void titleClickOrderMarkAndCellCopy();
 };
 
 void TestDBGrid::columnsFollowVisibleFieldsAndTitles() {
@@ -388,6 +391,42 @@ void TestDBGrid::columnsCanBeResized() {
     F.Data.Close();
     F.Open();
     QCOMPARE(F.Grid.ColumnWidth(0), Before + 30);
+}
+
+void TestDBGrid::titleClickOrderMarkAndCellCopy() {
+    TGridFixture F(3);
+    std::vector<std::string> Clicked;
+    F.Grid.OnTitleClick = [&](TField* Field) { Clicked.push_back(Field->FieldName()); };
+    F.Open();
+    // A click on a title selects the column, then reports it; dragging a
+    // title's edge reports nothing.
+    const QRect Name = F.Grid.CellRect(-1, 1);
+    QTest::mouseClick(F.Grid.viewport(), Qt::LeftButton, {}, Name.center());
+    QCOMPARE(F.Grid.SelectedIndex(), 1);
+    QCOMPARE(Clicked, std::vector<std::string>{"NAME"});
+    QTest::mouseClick(F.Grid.viewport(), Qt::LeftButton, {}, QPoint(Name.left() - 1, Name.center().y()));
+    QCOMPARE(Clicked.size(), std::size_t(1));
+    QCOMPARE(F.Data.RecNo(), 1);
+
+    // The order mark is drawn at the end of the marked title only.
+    auto Title = [&](int Col) { return F.Grid.viewport()->grab(F.Grid.CellRect(-1, Col)).toImage(); };
+    const QImage Plain0 = Title(0), Plain1 = Title(1);
+    F.Grid.SetOrderFieldName("NAME");
+    QCOMPARE(Title(0), Plain0);
+    QVERIFY(Title(1) != Plain1);
+    F.Grid.SetOrderFieldName("");
+    QCOMPARE(Title(1), Plain1);
+
+    // Ctrl+C: the selected cell of the current record.
+    QClipboard* Clipboard = QGuiApplication::clipboard();
+    QTest::keyClick(&F.Grid, Qt::Key_Down);
+    QTest::keyClick(&F.Grid, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(Clipboard->text(), QString("N2"));
+    QCOMPARE(F.Data.State(), dsBrowse);
+    F.Data.Close();
+    QTest::keyClick(&F.Grid, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(Clipboard->text(), QString("N2"));
+    QVERIFY(F.Box.Errors.empty());
 }
 
 QTEST_MAIN(TestDBGrid)

@@ -1,7 +1,7 @@
 // Tests of TDBMemo: the memo text read through the blob stream only while
-// its automatic display is on, editing that starts the dataset's edit and
-// reaches the record on post, line breaks kept in their form, Esc, and
-// fields that are not memos.
+// its automatic display is on and not deferred, editing that starts the
+// dataset's edit and reaches the record on post, line breaks kept in their
+// form, Esc, and fields that are not memos.
 #include "tests/controls/ControlsTestSupport.h"
 
 #include <QtTest/QtTest>
@@ -38,6 +38,7 @@ class TestDBMemo : public QObject {
 private slots:
     void showsTheFieldOfTheCurrentRecord();
     void autoDisplayOffReadsNothing();
+    void deferredDisplayReadsWhenTheDeferralEnds();
     void typingEditsAndPostWritesBack();
     void escapeForgetsTheTypedText();
     void otherFieldsUseTheirText();
@@ -87,6 +88,40 @@ void TestDBMemo::autoDisplayOffReadsNothing() {
     F.Data.Next();
     QCOMPARE(F.Data.BlobReads, 3);
     QCOMPARE(F.Shown(), std::string("plain"));
+}
+
+void TestDBMemo::deferredDisplayReadsWhenTheDeferralEnds() {
+    TMemoFixture F;
+    F.Memo.SetDataField("NOTE");
+    F.Data.Open();
+    QCOMPARE(F.Data.BlobReads, 1);
+    // Moves while deferred read nothing; the end of the deferral reads the
+    // current record's text once.
+    F.Memo.SetDisplayDeferred(true);
+    F.Data.Next();
+    F.Data.Next();
+    QCOMPARE(F.Data.BlobReads, 1);
+    QVERIFY(!F.Memo.Loaded());
+    F.Memo.SetDisplayDeferred(false);
+    QCOMPARE(F.Data.BlobReads, 2);
+    QVERIFY(F.Memo.Loaded());
+    QCOMPARE(F.Shown(), std::string("plain"));
+    // Without a change meanwhile, nothing is read again.
+    F.Memo.SetDisplayDeferred(true);
+    F.Memo.SetDisplayDeferred(false);
+    QCOMPARE(F.Data.BlobReads, 2);
+    // Typing into a deferred pane after a move loads that record first, and
+    // the end of the deferral keeps what was typed.
+    F.Memo.SetDisplayDeferred(true);
+    F.Data.First();
+    QTest::keyClicks(&F.Memo, "!");
+    QCOMPARE(F.Shown(), std::string("!one\ntwo"));
+    F.Memo.SetDisplayDeferred(false);
+    QCOMPARE(F.Shown(), std::string("!one\ntwo"));
+    QCOMPARE(F.Data.BlobReads, 3);
+    F.Data.Post();
+    QCOMPARE(F.Data.RowText(0, 1), std::string("!one\r\ntwo"));
+    QVERIFY(F.Box.Errors.empty());
 }
 
 void TestDBMemo::typingEditsAndPostWritesBack() {

@@ -1,6 +1,7 @@
 // Tests of TDBNavigator: buttons enabled by the dataset's state, the action
 // of each button, the delete confirmation, errors in the error box, hidden
-// buttons and the width that shrinks to the visible buttons.
+// buttons and the width that shrinks to the visible buttons; glyphs that
+// follow the palette.
 #include "tests/controls/ControlsTestSupport.h"
 
 #include <QToolButton>
@@ -44,6 +45,7 @@ private slots:
     void deleteAsksFirst();
     void errorsGoToTheErrorBox();
     void hiddenButtonsShrinkTheBar();
+    void glyphsFollowThePalette();
 };
 
 void TestDBNavigator::buttonsFollowTheState() {
@@ -62,10 +64,11 @@ void TestDBNavigator::buttonsFollowTheState() {
     F.Data.Close();
     QCOMPARE(F.Enabled(), std::string("0000000000"));
 
-    // Read-only: only moving and refreshing remain.
+    // Read-only: edit, post and cancel go; insert and delete stay (they fail
+    // when used, errorsGoToTheErrorBox).
     F.Data.ReadOnlyData = true;
     F.Data.Open();
-    QCOMPARE(F.Enabled(), std::string("0011000001"));
+    QCOMPARE(F.Enabled(), std::string("0011110001"));
 
     // An empty dataset: nothing to move to or delete.
     TNavFixture Empty(0);
@@ -148,6 +151,19 @@ void TestDBNavigator::errorsGoToTheErrorBox() {
     QCOMPARE(F.Enabled().substr(6), std::string("0110"));
     F.Click(nbCancel);
     QCOMPARE(F.Data.State(), dsBrowse);
+
+    // A read-only dataset: insert and delete fail with the framework's
+    // error, delete without asking, and nothing changes.
+    TNavFixture R(2);
+    R.Data.ReadOnlyData = true;
+    R.Data.Open();
+    R.Click(nbInsert);
+    R.Click(nbDelete);
+    QCOMPARE(R.Box.Errors, std::vector<std::string>(2, "Cannot modify a read-only dataset"));
+    QVERIFY(R.Box.Questions.empty());
+    QCOMPARE(R.Data.State(), dsBrowse);
+    QCOMPARE(R.Data.RowCount(), 2);
+    QCOMPARE(R.Enabled(), std::string("0011110001"));
 }
 
 void TestDBNavigator::hiddenButtonsShrinkTheBar() {
@@ -176,6 +192,34 @@ void TestDBNavigator::hiddenButtonsShrinkTheBar() {
     F.Nav.SetWidth(300);
     QCOMPARE(F.Nav.width(), 300);
     QCOMPARE(F.Nav.Button(nbRefresh)->geometry().right(), 299);
+}
+
+void TestDBNavigator::glyphsFollowThePalette() {
+    // The lightness of the darkest and of the lightest opaque pixel of the
+    // "next" glyph.
+    TNavFixture F(1);
+    auto Ink = [&] {
+        const QImage Glyph = F.Nav.Button(nbNext)->icon().pixmap(16).toImage();
+        int Darkest = 255, Lightest = 0;
+        for (int Y = 0; Y < Glyph.height(); ++Y)
+            for (int X = 0; X < Glyph.width(); ++X) {
+                const QColor C = Glyph.pixelColor(X, Y);
+                if (C.alpha() < 250) continue;
+                Darkest = std::min(Darkest, C.lightness());
+                Lightest = std::max(Lightest, C.lightness());
+            }
+        return std::make_pair(Darkest, Lightest);
+    };
+    QPalette Dark = F.Nav.palette();
+    Dark.setColor(QPalette::Button, QColor(50, 50, 50));
+    Dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+    F.Nav.setPalette(Dark);
+    QVERIFY(Ink().first > 200);
+    QPalette Light = Dark;
+    Light.setColor(QPalette::Button, QColor(235, 235, 235));
+    Light.setColor(QPalette::ButtonText, QColor(0, 0, 0));
+    F.Nav.setPalette(Light);
+    QVERIFY(Ink().second < 30);
 }
 
 QTEST_MAIN(TestDBNavigator)
