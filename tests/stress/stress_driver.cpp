@@ -1,0 +1,685 @@
+// The loops of scripts/stress: crashes, failing storage and two writers, each
+// against real table files in a scratch folder.
+//
+//   stress_driver kill DIR TRIALS [MS]  writers killed with SIGKILL at a
+//                                     random moment within MS (150) of their
+//                                     start, every 4th with a checkpointer
+//                                     that kills itself inside a checkpoint;
+//                                     after each: every logged post present,
+//                                     the table checked and opened
+//   stress_driver fault DIR           create, import, insert, edit, delete and
+//                                     add index with the Nth write, sync or
+//                                     read of the storage interface failing
+//                                     (error or short write), N = 1, 2, ...
+//                                     until the operation completes
+//   stress_driver writers DIR SECONDS two processes incrementing counters in
+//                                     the same few records through Edit/Post
+//
+// Each prints one line of figures on the standard output ("kill loop: 200
+// trials, ...") and every fault it finds on the error stream; the exit code is
+// 0 when nothing was found, 1 otherwise, 2 for a wrong command line.
+// Children are forked while the process has no table open and no thread.
+#include "engine/Collation.h"
+#include "engine/Engine.h"
+#include "engine/PageStore.h"
+#include "engine/StorageIo.h"
+#include "engine/Table.h"
+#include "moneytable/Tamblor.h"
+#include "tools/Commands.h"
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ------------------------------------------------------------------ common
+
+void RemoveTable(const std::string& path) {
+    std::error_code ec;
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix, ec);
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The table's integrity: "" when clean, else the problem. The table opens;
+// the page store's own integrity check (with the table's collation) is
+// clean; the cached record count matches the records.
+std::string CheckTable(const std::string& path) {
+    try {
+        engine::Table t;
+        t.Open(path);
+        engine::PageStore store;
+        store.Open(path, false);
+        engine::Collator collator(t.Schema().Locale);
+        engine::RegisterMoneyKey(store.Db(), &collator);
+        std::string result;
+        for (engine::Query q = store.Prepare("PRAGMA integrity_check"); q.Step();) result += q.Column(0).s + "\n";
+        if (result != "ok\n") return "integrity check: " + result;
+        engine::Query count = store.Prepare("SELECT count(*) FROM records");
+        count.Step();
+        if (count.Int(0) != t.CountRecords())
+            return "the record count is " + std::to_string(t.CountRecords()) + ", the table holds " +
+                   std::to_string(count.Int(0));
+        return "";
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+// Every record of the table in record-number order, one line each, after
+// its columns: what a fault must not change. "" when the file is missing;
+// an exception when it does not open.
+std::string Contents(const std::string& path) {
+    if (!fs::exists(path)) return "";
+    engine::Table t;
+    t.Open(path);
+    std::string s;
+    for (const engine::ColumnSpec& c : t.Schema().Columns) s += c.Name + ":" + c.Type + " ";
+    s += "indexes " + std::to_string(t.Schema().Indexes.size()) + "\n";
+    for (t.MoveFirst(); !t.Eof(); t.MoveNext()) {
+        s += std::to_string(t.RecordNumber());
+        for (std::size_t c = 0; c < t.Schema().Columns.size(); ++c) {
+            const char type = t.Schema().Columns[c].Type;
+            if (type == 'Y' || type == 'Z') continue;  // the time of the post
+            const engine::Value& v = t.GetValue(static_cast<int>(c));
+            s += "|";
+            switch (v.kind) {
+            case engine::Value::Kind::Null: s += "null"; break;
+            case engine::Value::Kind::Int: s += std::to_string(v.i); break;
+            case engine::Value::Kind::Real: s += std::to_string(v.r); break;
+            case engine::Value::Kind::Text: s += v.s; break;
+            }
+        }
+        s += "\n";
+    }
+    return s;
+}
+
+// Waits for a child; returns its wait status.
+int Reap(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+bool KilledBySigkill(int status) { return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL; }
+
+// -------------------------------------------------------------- kill loop
+//
+// The writer posts inserts and edits through TMoneyTable. Each record holds
+// Id (its number among the posts) and Seq (the number of the last post that
+// changed it); numbers only grow. Each returned post is logged, synced, as
+// "I id" or "E id seq": afterwards the record id must exist with Seq >= seq.
+
+constexpr int kSeqPerTrial = 1000000;
+
+[[noreturn]] void RunWriter(const std::string& path, const std::string& log, int trial) {
+    try {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) throw std::runtime_error("cannot create " + log);
+        std::mt19937 rng(static_cast<unsigned>(trial));
+        TMoneyTable t(nullptr);
+        t.SetFileName(path);
+        t.Open();
+        int count = t.RecordCount();
+        for (int seq = trial * kSeqPerTrial + 1;; ++seq) {
+            std::string line;
+            const std::string note = "post " + std::to_string(seq) + std::string(rng() % 40, 'x');
+            if (count == 0 || rng() % 3 == 0) {
+                t.Append();
+                t.FieldByName("Id")->SetAsInteger(seq);
+                t.FieldByName("Seq")->SetAsInteger(seq);
+                t.FieldByName("Note")->SetAsString(note);
+                if (rng() % 4 == 0) t.FieldByName("Memo")->SetAsString(std::string(rng() % 3000, 'm'));
+                t.Post();
+                ++count;
+                line = "I " + std::to_string(seq) + "\n";
+            } else {
+                const int recno = 1 + static_cast<int>(rng() % static_cast<unsigned>(count));
+                t.SetRecNo(recno);
+                if (t.RecNo() != recno) throw std::runtime_error("record " + std::to_string(recno) + " not found");
+                t.Edit();
+                const int id = t.FieldByName("Id")->AsInteger();
+                t.FieldByName("Seq")->SetAsInteger(seq);
+                t.FieldByName("Note")->SetAsString(note);
+                t.Post();
+                line = "E " + std::to_string(id) + " " + std::to_string(seq) + "\n";
+            }
+            if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()) || ::fdatasync(fd) != 0)
+                throw std::runtime_error("cannot write " + log);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "writer of trial %d failed: %s\n", trial, e.what());
+    }
+    std::_Exit(3);
+}
+
+// Kills its own process at the killAt-th write to the table file: in WAL mode
+// only a checkpoint writes there, so the kill lands inside one.
+class KillInCheckpoint : public engine::StorageIo {
+public:
+    explicit KillInCheckpoint(int killAt) : FKillAt(killAt) {}
+    int Write(engine::StorageFile& file, const void* buffer, int amount, std::int64_t offset) override {
+        if (file.Kind == engine::FileKind::Table && ++FWrites == FKillAt) ::raise(SIGKILL);
+        return StorageIo::Write(file, buffer, amount, offset);
+    }
+
+private:
+    int FKillAt;
+    int FWrites = 0;
+};
+
+[[noreturn]] void RunCheckpointer(const std::string& path, int killAt) {
+    static KillInCheckpoint io(killAt);
+    engine::SetStorageIo(&io);
+    try {
+        engine::PageStore store;
+        store.Open(path, false);
+        for (;;) {
+            store.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+            SleepMs(2);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "checkpointer failed: %s\n", e.what());
+    }
+    std::_Exit(3);
+}
+
+int KillLoop(const std::string& dir, int trials, int maxMs) {
+    const std::string path = dir + "/kill.dat";
+    const std::string log = dir + "/kill.log";
+    RemoveTable(path);
+    engine::TableSchema schema;
+    schema.Columns = {{"Id", 'L', 0}, {"Seq", 'L', 0}, {"Note", 'C', 60}, {"Memo", 'M', 0}};
+    schema.Indexes = {{{1}, false}, {{2}, false}};
+    engine::CreateTable(path, schema);
+
+    std::map<int, int> required;  // Id -> smallest Seq it may hold
+    std::set<int> lost;
+    long posts = 0;
+    int damaged = 0, failures = 0, checkpointTrials = 0, insideCheckpoint = 0;
+    std::mt19937 rng(18);
+    for (int trial = 1; trial <= trials; ++trial) {
+        const bool withCheckpointer = trial % 4 == 0;
+        const pid_t writer = ::fork();
+        if (writer == 0) RunWriter(path, log, trial);
+        pid_t checkpointer = -1;
+        if (withCheckpointer) {
+            ++checkpointTrials;
+            const int killAt = 1 + static_cast<int>(rng() % 8);
+            checkpointer = ::fork();
+            if (checkpointer == 0) RunCheckpointer(path, killAt);
+        }
+        SleepMs(1 + static_cast<int>(rng() % static_cast<unsigned>(maxMs)));
+        if (checkpointer > 0) {
+            int status = 0;
+            if (::waitpid(checkpointer, &status, WNOHANG) == checkpointer) {
+                if (KilledBySigkill(status)) ++insideCheckpoint;
+                else ++failures;
+            } else {
+                ::kill(checkpointer, SIGKILL);
+                Reap(checkpointer);
+            }
+        }
+        ::kill(writer, SIGKILL);
+        if (!KilledBySigkill(Reap(writer))) {
+            std::fprintf(stderr, "kill loop: trial %d: the writer stopped before it was killed\n", trial);
+            ++failures;
+        }
+
+        std::ifstream in(log);
+        std::string kind;
+        int id = 0, seq = 0;
+        while (in >> kind >> id) {
+            seq = id;
+            if (kind == "E" && !(in >> seq)) break;
+            int& r = required[id];
+            r = std::max(r, seq);
+            ++posts;
+        }
+        const std::string problem = CheckTable(path);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "kill loop: trial %d: the table is damaged: %s\n", trial, problem.c_str());
+            ++damaged;
+            break;
+        }
+        std::map<int, int> stored;
+        try {
+            TMoneyTable t(nullptr);
+            t.SetFileName(path);
+            t.Open();
+            for (t.First(); !t.Eof(); t.Next())
+                stored[t.FieldByName("Id")->AsInteger()] = t.FieldByName("Seq")->AsInteger();
+            if (t.RecordCount() != static_cast<int>(stored.size()))
+                throw std::runtime_error("it counts " + std::to_string(t.RecordCount()) + " records and shows " +
+                                         std::to_string(stored.size()));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kill loop: trial %d: the table does not open: %s\n", trial, e.what());
+            ++damaged;
+            break;
+        }
+        for (const auto& [rid, rseq] : required) {
+            auto it = stored.find(rid);
+            if ((it == stored.end() || it->second < rseq) && lost.insert(rid).second)
+                std::fprintf(stderr, "kill loop: trial %d: post %d of record %d lost\n", trial, rseq, rid);
+        }
+    }
+    std::printf("kill loop: %d trials, %ld posts logged, %zu lost, %d damaged, %d of %d checkpointer kills inside a "
+                "checkpoint\n",
+                trials, posts, lost.size(), damaged, insideCheckpoint, checkpointTrials);
+    return lost.empty() && damaged == 0 && failures == 0 ? 0 : 1;
+}
+
+// ------------------------------------------------------------- fault loop
+
+// Fails the Nth call of one kind, counted while armed.
+class FaultIo : public engine::StorageIo {
+public:
+    enum class Kind { Write, ShortWrite, Sync, Read };
+
+    void Set(Kind kind, int n) {
+        FKind = kind;
+        FTarget = n;
+        FCalls = 0;
+        FFired = false;
+    }
+    void Arm(bool on) { FArmed = on; }
+    bool Fired() const { return FFired; }
+
+    int Write(engine::StorageFile& file, const void* buffer, int amount, std::int64_t offset) override {
+        if (Hit(Kind::Write)) return SQLITE_IOERR_WRITE;
+        if (Hit(Kind::ShortWrite)) {
+            // Part of the data reaches the file, then the disk is full.
+            if (amount / 2 > 0) StorageIo::Write(file, buffer, amount / 2, offset);
+            return SQLITE_FULL;
+        }
+        return StorageIo::Write(file, buffer, amount, offset);
+    }
+    int Sync(engine::StorageFile& file, int flags) override {
+        return Hit(Kind::Sync) ? SQLITE_IOERR_FSYNC : StorageIo::Sync(file, flags);
+    }
+    int Read(engine::StorageFile& file, void* buffer, int amount, std::int64_t offset) override {
+        return Hit(Kind::Read) ? SQLITE_IOERR_READ : StorageIo::Read(file, buffer, amount, offset);
+    }
+
+private:
+    bool Hit(Kind kind) {
+        if (!FArmed || FKind != kind || ++FCalls != FTarget) return false;
+        FFired = true;
+        return true;
+    }
+
+    Kind FKind = Kind::Write;
+    int FTarget = 0;
+    int FCalls = 0;
+    bool FFired = false;
+    bool FArmed = false;
+};
+
+constexpr FaultIo::Kind kKinds[] = {FaultIo::Kind::Write, FaultIo::Kind::ShortWrite, FaultIo::Kind::Sync,
+                                    FaultIo::Kind::Read};
+const char* const kKindNames[] = {"write error", "short write", "sync error", "read error"};
+
+FaultIo gFaults;
+
+// Runs a step with the fault armed; returns "" or the failure it reported.
+template <class F>
+std::string Armed(F&& step) {
+    gFaults.Arm(true);
+    std::string failure;
+    try {
+        step();
+    } catch (const std::exception& e) {
+        failure = e.what();
+        if (failure.empty()) failure = "(an error without a message)";
+    }
+    gFaults.Arm(false);
+    return failure;
+}
+
+std::string Tool(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    std::string failure;
+    const std::string e = Armed([&] {
+        if (tools::RunTool(args, out, err) != 0) failure = err.str().empty() ? "(no message)" : err.str();
+    });
+    return e.empty() ? failure : e;
+}
+
+// The operations; each returns "" or the failure it reported.
+std::string OpCreate(const std::string& path, const std::string&) {
+    return Tool({"create", path, "--column", "Id:L", "--column", "Name:C:30", "--column", "Amount:R", "--column",
+                 "Memo:M", "--index", "Name"});
+}
+
+std::string OpImport(const std::string& path, const std::string& dir) {
+    return Tool({"import", path, dir + "/fault.csv"});
+}
+
+std::string OpAddIndex(const std::string& path, const std::string&) {
+    return Armed([&] { engine::AddIndex(path, engine::IndexSpec{{2}, false}); });
+}
+
+// Opens the table through TMoneyTable on record 150, runs the step armed,
+// then leaves any edit state and closes, unarmed (a failure there is a
+// fault of its own).
+template <class F>
+std::string OnTable(const std::string& path, F&& step) {
+    TMoneyTable t(nullptr);
+    t.SetFileName(path);
+    t.Open();
+    t.SetRecNo(150);
+    const std::string failure = Armed([&] { step(t); });
+    if (t.State() == dsEdit || t.State() == dsInsert) t.Cancel();
+    t.Close();
+    return failure;
+}
+
+std::string OpInsert(const std::string& path, const std::string&) {
+    return OnTable(path, [](TMoneyTable& t) {
+        t.Append();
+        t.FieldByName("Id")->SetAsInteger(1000);
+        t.FieldByName("Name")->SetAsString("inserted");
+        t.FieldByName("Memo")->SetAsString(std::string(5000, 'i'));
+        t.Post();
+    });
+}
+
+std::string OpEdit(const std::string& path, const std::string&) {
+    return OnTable(path, [](TMoneyTable& t) {
+        t.Edit();
+        t.FieldByName("Name")->SetAsString("edited");
+        t.FieldByName("Memo")->SetAsString(std::string(3000, 'e'));
+        t.Post();
+    });
+}
+
+std::string OpDelete(const std::string& path, const std::string&) {
+    return OnTable(path, [](TMoneyTable& t) { t.Delete(); });
+}
+
+struct Operation {
+    const char* Name;
+    bool OnBaseTable;
+    std::string (*Run)(const std::string& path, const std::string& dir);
+};
+
+const Operation kOperations[] = {
+    {"create", false, OpCreate}, {"import", true, OpImport}, {"insert", true, OpInsert},
+    {"edit", true, OpEdit},      {"delete", true, OpDelete}, {"add index", true, OpAddIndex},
+};
+
+void MakeBase(const std::string& dir) {
+    const std::string base = dir + "/base.dat";
+    RemoveTable(base);
+    engine::TableSchema schema;
+    schema.Columns = {{"Id", 'L', 0}, {"Name", 'C', 30}, {"Amount", 'R', 0}, {"Memo", 'M', 0}};
+    schema.Indexes = {{{1}, false}};
+    engine::CreateTable(base, schema);
+    engine::BulkInserter in(base);
+    std::ofstream csv(dir + "/fault.csv");
+    csv << "Id,Name,Amount,Memo\n";
+    for (int i = 1; i <= 300; ++i) {
+        in.Add({engine::Value::Int(i), engine::Value::Text("name " + std::to_string(i * 7919 % 300)),
+                engine::Value::Real(i * 0.25), engine::Value::Text(std::string(static_cast<std::size_t>(i * 13 % 400), 'b'))});
+        if (i <= 200) csv << 1000 + i << ",import " << i << "," << i << ".5," << std::string(static_cast<std::size_t>(i), 'c') << "\n";
+    }
+    in.Commit();
+}
+
+// What one operation's faults did.
+struct Tally {
+    long Injected = 0, Reported = 0, AppliedAnyway = 0, Lost = 0, Damaged = 0, Faults = 0;
+    long Absorbed[std::size(kKinds)] = {};  // the operation succeeded with the right result
+};
+
+void FaultRun(const Operation& op, std::size_t k, int n, const std::string& path, const std::string& dir,
+              const std::string& before, const std::string& after, Tally& t, bool& done) {
+    const std::string failure = op.Run(path, dir);
+    const std::string where = std::string(op.Name) + ", " + kKindNames[k] + " " + std::to_string(n);
+    std::string state, problem;
+    try {
+        if (fs::exists(path)) problem = CheckTable(path);
+        state = Contents(path);
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    if (fs::exists(path + ".rebuild")) {
+        std::fprintf(stderr, "fault loop: %s: left %s.rebuild behind\n", where.c_str(), path.c_str());
+        ++t.Faults;
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "fault loop: %s: the table is damaged: %s\n", where.c_str(), problem.c_str());
+        ++t.Damaged;
+    }
+    if (!gFaults.Fired()) {
+        // The operation completed before the Nth call: this kind is done.
+        done = true;
+        if (!failure.empty() || state != after) {
+            std::fprintf(stderr, "fault loop: %s: without a fault it %s\n", where.c_str(),
+                         failure.empty() ? "gives another result" : failure.c_str());
+            ++t.Faults;
+        }
+        return;
+    }
+    ++t.Injected;
+    if (failure.empty()) {
+        if (state == after) {
+            ++t.Absorbed[k];
+        } else {
+            std::fprintf(stderr, "fault loop: %s: reported success with another result\n", where.c_str());
+            ++t.Faults;
+        }
+        return;
+    }
+    ++t.Reported;
+    if (failure.find(fs::path(path).filename().string()) == std::string::npos) {
+        std::fprintf(stderr, "fault loop: %s: the message does not name the file: %s\n", where.c_str(), failure.c_str());
+        ++t.Faults;
+    }
+    if (state == after) {
+        std::fprintf(stderr, "fault loop: %s: reported failure but applied: %s\n", where.c_str(), failure.c_str());
+        ++t.AppliedAnyway;
+    } else if (state != before) {
+        std::fprintf(stderr, "fault loop: %s: failed and left neither the old nor the new contents\n", where.c_str());
+        ++t.Lost;
+    }
+}
+
+int FaultLoop(const std::string& dir) {
+    MakeBase(dir);
+    const std::string base = dir + "/base.dat";
+    const std::string path = dir + "/fault.dat";
+    engine::SetStorageIo(&gFaults);
+    auto reset = [&](const Operation& op) {
+        RemoveTable(path);
+        RemoveTable(path + ".rebuild");
+        if (op.OnBaseTable) fs::copy_file(base, path);
+    };
+    Tally total;
+    for (const Operation& op : kOperations) {
+        Tally t;
+        reset(op);
+        const std::string before = Contents(path);
+        gFaults.Set(FaultIo::Kind::Write, 0);
+        if (const std::string e = op.Run(path, dir); !e.empty()) {
+            std::fprintf(stderr, "fault loop: %s fails without a fault: %s\n", op.Name, e.c_str());
+            ++total.Faults;
+            continue;
+        }
+        const std::string after = Contents(path);
+        for (std::size_t k = 0; k < std::size(kKinds); ++k) {
+            bool done = false;
+            for (int n = 1; !done; ++n) {
+                reset(op);
+                gFaults.Set(kKinds[k], n);
+                FaultRun(op, k, n, path, dir, before, after, t, done);
+            }
+        }
+        long absorbed = 0;
+        std::string kinds;
+        for (std::size_t k = 0; k < std::size(kKinds); ++k) {
+            absorbed += t.Absorbed[k];
+            if (t.Absorbed[k]) kinds += std::string(kinds.empty() ? " (" : ", ") + kKindNames[k] + " " + std::to_string(t.Absorbed[k]);
+        }
+        if (!kinds.empty()) kinds += ")";
+        std::printf("fault loop: %-9s %3ld faults, %3ld reported, %3ld absorbed%s, %ld applied although reported, "
+                    "%ld lost, %ld damaged\n",
+                    op.Name, t.Injected, t.Reported, absorbed, kinds.c_str(), t.AppliedAnyway, t.Lost, t.Damaged);
+        total.Injected += t.Injected;
+        total.Reported += t.Reported;
+        total.AppliedAnyway += t.AppliedAnyway;
+        total.Lost += t.Lost;
+        total.Damaged += t.Damaged;
+        total.Faults += t.Faults;
+    }
+    engine::SetStorageIo(nullptr);
+    RemoveTable(path);
+    std::printf("fault loop: %zu operations, %ld faults injected, %ld reported, %ld lost, %ld damaged\n",
+                std::size(kOperations), total.Injected, total.Reported, total.Lost, total.Damaged);
+    return total.Faults == 0 && total.Lost == 0 && total.Damaged == 0 ? 0 : 1;
+}
+
+// ------------------------------------------------------------ two writers
+
+constexpr int kCounters = 3;
+
+// Increments random counters until the deadline; writes "posts conflicts
+// others" to fd.
+[[noreturn]] void RunCounter(const std::string& path, int seconds, int seed, int fd) {
+    long posts = 0, conflicts = 0, others = 0;
+    try {
+        std::mt19937 rng(static_cast<unsigned>(seed));
+        TMoneyTable t(nullptr);
+        t.SetFileName(path);
+        t.Open();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            t.SetRecNo(1 + static_cast<int>(rng() % kCounters));
+            try {
+                t.Edit();
+                TField* count = t.FieldByName("Count");
+                count->SetAsInteger(count->AsInteger() + 1);
+                // Holding the lock a moment lets the other writer meet it.
+                if (rng() % 2) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 300));
+                t.Post();
+                ++posts;
+            } catch (const std::exception& e) {
+                if (t.State() == dsEdit) t.Cancel();
+                if (std::string(e.what()).find("locked by another user") != std::string::npos) {
+                    ++conflicts;
+                } else {
+                    ++others;
+                    std::fprintf(stderr, "two writers: writer %d: %s\n", seed, e.what());
+                }
+            }
+        }
+        t.Close();
+    } catch (const std::exception& e) {
+        ++others;
+        std::fprintf(stderr, "two writers: writer %d failed: %s\n", seed, e.what());
+    }
+    const std::string line = std::to_string(posts) + " " + std::to_string(conflicts) + " " + std::to_string(others) + "\n";
+    const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    std::_Exit(written ? 0 : 3);
+}
+
+int TwoWriters(const std::string& dir, int seconds) {
+    const std::string path = dir + "/writers.dat";
+    RemoveTable(path);
+    engine::TableSchema schema;
+    schema.Columns = {{"Slot", 'L', 0}, {"Count", 'L', 0}};
+    engine::CreateTable(path, schema);
+    {
+        engine::BulkInserter in(path);
+        for (int i = 1; i <= kCounters; ++i) in.Add({engine::Value::Int(i), engine::Value::Int(0)});
+        in.Commit();
+    }
+    long posts = 0, conflicts = 0, others = 0;
+    std::vector<std::pair<pid_t, int>> children;
+    for (int w = 1; w <= 2; ++w) {
+        int fds[2];
+        if (::pipe(fds) != 0) throw std::runtime_error("cannot make a pipe");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            RunCounter(path, seconds, w, fds[1]);
+        }
+        ::close(fds[1]);
+        children.emplace_back(pid, fds[0]);
+    }
+    for (auto [pid, fd] : children) {
+        std::string text;
+        char buf[128];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+        ::close(fd);
+        const int status = Reap(pid);
+        long p = 0, c = 0, o = 0;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !(std::istringstream(text) >> p >> c >> o)) ++others;
+        posts += p;
+        conflicts += c;
+        others += o;
+    }
+    long sum = 0;
+    std::string problem = CheckTable(path);
+    try {
+        TMoneyTable t(nullptr);
+        t.SetFileName(path);
+        t.Open();
+        for (t.First(); !t.Eof(); t.Next()) sum += t.FieldByName("Count")->AsInteger();
+    } catch (const std::exception& e) {
+        problem += e.what();
+    }
+    if (!problem.empty()) std::fprintf(stderr, "two writers: the table is damaged: %s\n", problem.c_str());
+    std::printf("two writers: %d s, %ld posts, %ld conflicts (locked by another user), %ld other errors, sum of "
+                "counters %ld, %ld lost\n",
+                seconds, posts, conflicts, others, sum, posts - sum);
+    return sum == posts && others == 0 && problem.empty() ? 0 : 1;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: stress_driver kill DIR TRIALS | fault DIR | writers DIR SECONDS\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    engine::RegisterEngineServer();
+    FormatSettings = TFormatSettings::Invariant();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() < 2) return Usage();
+    const std::string& dir = args[1];
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    try {
+        if (args[0] == "kill" && (args.size() == 3 || args.size() == 4))
+            return KillLoop(dir, std::stoi(args[2]), args.size() == 4 ? std::stoi(args[3]) : 150);
+        if (args[0] == "fault" && args.size() == 2) return FaultLoop(dir);
+        if (args[0] == "writers" && args.size() == 3) return TwoWriters(dir, std::stoi(args[2]));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "stress_driver %s: %s\n", args[0].c_str(), e.what());
+        return 1;
+    }
+    return Usage();
+}
