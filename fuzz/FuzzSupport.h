@@ -21,7 +21,8 @@ namespace fuzz {
 
 // The process's scratch folder (created on first use, removed at exit).
 inline const std::string& ScratchDir() {
-    static const std::string dir = [] {
+    // Never destroyed: the removal at exit runs after static destructors.
+    static const std::string& dir = *new std::string([] {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tamblor-fuzz-XXXXXX";
         if (!::mkdtemp(pattern.data())) {
@@ -33,7 +34,7 @@ inline const std::string& ScratchDir() {
             std::filesystem::remove_all(ScratchDir(), ec);
         });
         return pattern;
-    }();
+    }());
     return dir;
 }
 

@@ -36,8 +36,8 @@ struct Fixture {
 };
 
 Fixture& Setup() {
-    static Fixture f = [] {
-        Fixture x;
+    static Fixture x;
+    static const bool ready = [] {
         x.Path = fuzz::ScratchDir() + "/filter.dat";
         engine::TableSchema schema;
         schema.Columns = {{"Name", 'C', 20},  {"Amount", 'R', 0}, {"Day", 'D', 0},  {"At", 'T', 0},
@@ -46,7 +46,6 @@ Fixture& Setup() {
                           {"Small", 'V', 0},  {"Word", 'W', 0},   {"Cost", 'E', 0}, {"Pay Date", 'D', 0}};
         schema.Indexes = {{{0}, false}, {{2, 1}, false}};
         engine::CreateTable(x.Path, schema);
-        engine::BulkInserter in(x.Path);
         const Value N = Value::Null();
         auto T = [](const char* s) { return Value::Text(s); };
         auto I = [](std::int64_t v) { return Value::Int(v); };
@@ -63,15 +62,19 @@ Fixture& Setup() {
             {N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, N},
             {T("ZZ"), R(3), I(45000), I(60000), I(1), T("ZZ"), N, I(1), I(1), T("ZZ"), N, N, I(3), I(4), R(3), I(45000)},
         };
-        for (const auto& row : rows) in.Add(row);
-        in.Commit();
+        {
+            engine::BulkInserter in(x.Path);  // holds the table lock while it lives
+            for (const auto& row : rows) in.Add(row);
+            in.Commit();
+        }
         for (std::size_t c = 0; c < schema.Columns.size(); ++c)
             x.Columns.push_back({schema.Columns[c].Name, schema.Columns[c].Type, static_cast<int>(c)});
         x.Table.Open(x.Path);
         x.Raw.Open(x.Path, false);
-        return x;
+        return true;
     }();
-    return f;
+    (void)ready;
+    return x;
 }
 
 std::size_t CodePoints(const std::string& s) {
