@@ -3,7 +3,8 @@
 // broken contract.
 //
 // Every target writes its files only inside ScratchDir(): a folder created
-// once per process under $TMPDIR (/tmp when unset) and removed at exit.
+// once per process under $TMPDIR (when unset /dev/shm, else /tmp) and removed
+// at exit.
 // Ownership: values and paths. Threads: libFuzzer calls a target from one
 // thread; nothing here locks.
 #pragma once
@@ -23,8 +24,12 @@ namespace fuzz {
 inline const std::string& ScratchDir() {
     // Never destroyed: the removal at exit runs after static destructors.
     static const std::string& dir = *new std::string([] {
+        // Memory-backed when possible: every input writes files.
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tamblor-fuzz-XXXXXX";
+        const std::string base = tmp && *tmp                                    ? tmp
+                                 : std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
+                                                                              : "/tmp";
+        std::string pattern = base + "/tamblor-fuzz-XXXXXX";
         if (!::mkdtemp(pattern.data())) {
             std::perror("tamblor fuzz: cannot create a scratch folder");
             std::abort();

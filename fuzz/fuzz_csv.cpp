@@ -20,11 +20,11 @@ constexpr char kSeparators[] = {',', ';', '\t', '|'};
 constexpr const char* kTypes = "BCDEGILMRTUVWYZ";
 
 // A record that CsvField and the reader cannot carry unchanged by design: an
-// empty line holds no record, and a byte order mark is dropped from the start
-// of the input.
+// empty line holds no record, and at the start of the input EF BB begins a
+// byte order mark (dropped, or refused as damaged).
 bool RoundTrips(const std::vector<std::string>& fields) {
     if (fields.size() == 1 && fields[0].empty()) return false;
-    return !fields[0].starts_with("\xEF\xBB\xBF");
+    return !fields[0].starts_with("\xEF\xBB");
 }
 
 void CheckRoundTrip(const std::vector<std::string>& fields, char separator) {
