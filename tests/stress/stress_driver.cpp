@@ -34,11 +34,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <random>
 #include <set>
@@ -59,6 +59,24 @@ void RemoveTable(const std::string& path) {
 }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The whole numbers of a line separated by blanks (after `skip` words);
+// empty when one does not read.
+std::vector<long> Numbers(const std::string& line, std::size_t skip = 0) {
+    std::vector<long> out;
+    std::istringstream words(line);
+    for (std::string w; words >> w;) {
+        if (skip > 0) {
+            --skip;
+            continue;
+        }
+        long v = 0;
+        const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), v);
+        if (ec != std::errc() || end != w.data() + w.size()) return {};
+        out.push_back(v);
+    }
+    return out;
+}
 
 // The table's integrity: "" when clean, else the problem. The table opens;
 // the page store's own integrity check (with the table's collation) is
@@ -105,7 +123,11 @@ std::string Contents(const std::string& path) {
             switch (v.kind) {
             case engine::Value::Kind::Null: s += "null"; break;
             case engine::Value::Kind::Int: s += std::to_string(v.i); break;
-            case engine::Value::Kind::Real: s += std::to_string(v.r); break;
+            case engine::Value::Kind::Real: {
+                char buf[32];
+                s.append(buf, std::to_chars(buf, buf + sizeof buf, v.r).ptr);
+                break;
+            }
             case engine::Value::Kind::Text: s += v.s; break;
             }
         }
@@ -247,14 +269,13 @@ int KillLoop(const std::string& dir, int trials, int maxMs) {
             ++failures;
         }
 
+        // "I id" or "E id seq"; the last line may be cut by the kill.
         std::ifstream in(log);
-        std::string kind;
-        int id = 0, seq = 0;
-        while (in >> kind >> id) {
-            seq = id;
-            if (kind == "E" && !(in >> seq)) break;
-            int& r = required[id];
-            r = std::max(r, seq);
+        for (std::string line; std::getline(in, line) && !in.eof();) {
+            const std::vector<long> n = Numbers(line, 1);
+            if (n.empty()) continue;
+            int& r = required[static_cast<int>(n[0])];
+            r = std::max(r, static_cast<int>(n.back()));
             ++posts;
         }
         const std::string problem = CheckTable(path);
@@ -656,11 +677,14 @@ int TwoWriters(const std::string& dir, int seconds) {
         for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
         ::close(fd);
         const int status = Reap(pid);
-        long p = 0, c = 0, o = 0;
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !(std::istringstream(text) >> p >> c >> o)) ++others;
-        posts += p;
-        conflicts += c;
-        others += o;
+        const std::vector<long> n = Numbers(text);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || n.size() != 3) {
+            ++others;
+            continue;
+        }
+        posts += n[0];
+        conflicts += n[1];
+        others += n[2];
     }
     long sum = 0;
     std::string problem = CheckTable(path);
@@ -694,11 +718,14 @@ int main(int argc, char** argv) {
     const std::string& dir = args[1];
     std::error_code ec;
     fs::create_directories(dir, ec);
+    std::string rest;
+    for (std::size_t i = 2; i < args.size(); ++i) rest += args[i] + " ";
+    const std::vector<long> n = Numbers(rest);
     try {
-        if (args[0] == "kill" && (args.size() == 3 || args.size() == 4))
-            return KillLoop(dir, std::stoi(args[2]), args.size() == 4 ? std::stoi(args[3]) : 150);
+        if (args[0] == "kill" && (n.size() == 1 || n.size() == 2) && n[0] > 0 && n.back() > 0)
+            return KillLoop(dir, static_cast<int>(n[0]), n.size() == 2 ? static_cast<int>(n[1]) : 150);
         if (args[0] == "fault" && args.size() == 2) return FaultLoop(dir);
-        if (args[0] == "writers" && args.size() == 3) return TwoWriters(dir, std::stoi(args[2]));
+        if (args[0] == "writers" && n.size() == 1 && n[0] > 0) return TwoWriters(dir, static_cast<int>(n[0]));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "stress_driver %s: %s\n", args[0].c_str(), e.what());
         return 1;
