@@ -104,13 +104,17 @@ std::string CheckTable(const std::string& path) {
 }
 
 // Every record of the table in record-number order, one line each, after
-// its columns: what a fault must not change. "" when the file is missing;
-// an exception when it does not open.
+// its columns and its journal mode: what a fault must not change. "" when the
+// file is missing; an exception when it does not open.
 std::string Contents(const std::string& path) {
     if (!fs::exists(path)) return "";
+    // The page store's header says whether it keeps a write-ahead log: the
+    // read and write versions at its bytes 18 and 19 are 2 then.
+    char versions[2] = {};
+    std::ifstream(path, std::ios::binary).seekg(65536 + 18).read(versions, 2);
+    std::string s = versions[0] == 2 && versions[1] == 2 ? "write-ahead log\n" : "no write-ahead log\n";
     engine::Table t;
     t.Open(path);
-    std::string s;
     for (const engine::ColumnSpec& c : t.Schema().Columns) s += c.Name + ":" + c.Type + " ";
     s += "indexes " + std::to_string(t.Schema().Indexes.size()) + "\n";
     for (t.MoveFirst(); !t.Eof(); t.MoveNext()) {
@@ -505,6 +509,19 @@ std::string State(const std::string& path) {
     }
 }
 
+// The first line in which two states differ, for a message.
+std::string Difference(const std::string& found, const std::string& expected) {
+    std::istringstream f(found), e(expected);
+    std::string a, b;
+    while (true) {
+        const bool moreF = static_cast<bool>(std::getline(f, a)), moreE = static_cast<bool>(std::getline(e, b));
+        if (!moreF && !moreE) return "(no difference)";
+        if (!moreF) a = "(the end)";
+        if (!moreE) b = "(the end)";
+        if (a != b) return "'" + a + "' where '" + b + "' was expected";
+    }
+}
+
 // One run with the Nth call of kind k failing; done when the operation
 // completed before the Nth call.
 void FaultRun(const Operation& op, std::size_t k, int n, const std::string& path, const std::string& dir,
@@ -523,11 +540,15 @@ void FaultRun(const Operation& op, std::size_t k, int n, const std::string& path
     if (!gFaults.Fired()) {
         done = true;
         if (!failure.empty()) fault("fails without a fault: " + failure);
-        else if (state != after) fault("gives another result without a fault");
+        else if (state != after) fault("gives another result without a fault: " + Difference(state, after));
     } else if (failure.empty()) {
+        // A failed write or read of a checkpoint at the close leaves the
+        // result in the write-ahead log: absorbed. A failed sync leaves it
+        // undurable: it must be reported.
         ++t.Injected;
-        if (state == after) ++t.Absorbed[k];
-        else fault("reported success with another result");
+        if (state != after) fault("reported success with another result: " + Difference(state, after));
+        else if (kKinds[k] == FaultIo::Kind::Sync) fault("reported success although a sync failed");
+        else ++t.Absorbed[k];
     } else {
         ++t.Injected;
         ++t.Reported;
@@ -540,8 +561,8 @@ void FaultRun(const Operation& op, std::size_t k, int n, const std::string& path
             ++t.Lost;
         } else if (const std::string again = Retry(op, path, dir); !again.empty()) {
             fault("once the disk works again, doing it again fails: " + again);
-        } else if (State(path) != after) {
-            fault("once the disk works again, doing it again gives another result");
+        } else if (const std::string contents = State(path); contents != after) {
+            fault("once the disk works contents, doing it contents gives another result: " + Difference(contents, after));
         }
     }
     if (const std::string e = Finish(); !e.empty()) fault("the table does not close: " + e);
