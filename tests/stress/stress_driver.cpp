@@ -562,7 +562,7 @@ void FaultRun(const Operation& op, std::size_t k, int n, const std::string& path
         } else if (const std::string again = Retry(op, path, dir); !again.empty()) {
             fault("once the disk works again, doing it again fails: " + again);
         } else if (const std::string contents = State(path); contents != after) {
-            fault("once the disk works contents, doing it contents gives another result: " + Difference(contents, after));
+            fault("once the disk works again, doing it again gives another result: " + Difference(contents, after));
         }
     }
     if (const std::string e = Finish(); !e.empty()) fault("the table does not close: " + e);
