@@ -243,9 +243,9 @@ int KillLoop(const std::string& dir, int trials, int maxMs) {
     std::map<int, int> required;  // Id -> smallest Seq it may hold
     std::set<int> lost;
     long posts = 0;
-    int damaged = 0, failures = 0, checkpointTrials = 0, insideCheckpoint = 0;
+    int done = 0, damaged = 0, failures = 0, checkpointTrials = 0, insideCheckpoint = 0;
     std::mt19937 rng(18);
-    for (int trial = 1; trial <= trials; ++trial) {
+    for (int trial = 1; trial <= trials; ++trial, ++done) {
         const bool withCheckpointer = trial % 4 == 0;
         const pid_t writer = ::fork();
         if (writer == 0) RunWriter(path, log, trial);
@@ -311,7 +311,7 @@ int KillLoop(const std::string& dir, int trials, int maxMs) {
     }
     std::printf("kill loop: %d trials, %ld posts logged, %zu lost, %d damaged, %d of %d checkpointer kills inside a "
                 "checkpoint\n",
-                trials, posts, lost.size(), damaged, insideCheckpoint, checkpointTrials);
+                done, posts, lost.size(), damaged, insideCheckpoint, checkpointTrials);
     return lost.empty() && damaged == 0 && failures == 0 ? 0 : 1;
 }
 
@@ -743,7 +743,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 2; i < args.size(); ++i) rest += args[i] + " ";
     const std::vector<long> n = Numbers(rest);
     try {
-        if (args[0] == "kill" && (n.size() == 1 || n.size() == 2) && n[0] > 0 && n.back() > 0)
+        if (args[0] == "kill" && (n.size() == 1 || n.size() == 2) && n[0] > 0 && n[0] <= 2000 && n.back() > 0)
             return KillLoop(dir, static_cast<int>(n[0]), n.size() == 2 ? static_cast<int>(n[1]) : 150);
         if (args[0] == "fault" && args.size() == 2) return FaultLoop(dir);
         if (args[0] == "writers" && n.size() == 1 && n[0] > 0) return TwoWriters(dir, static_cast<int>(n[0]));
