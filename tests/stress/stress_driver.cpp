@@ -245,7 +245,8 @@ int KillLoop(const std::string& dir, int trials, int maxMs) {
     long posts = 0;
     int done = 0, damaged = 0, failures = 0, checkpointTrials = 0, insideCheckpoint = 0;
     std::mt19937 rng(18);
-    for (int trial = 1; trial <= trials; ++trial, ++done) {
+    for (int trial = 1; trial <= trials; ++trial) {
+        ++done;
         const bool withCheckpointer = trial % 4 == 0;
         const pid_t writer = ::fork();
         if (writer == 0) RunWriter(path, log, trial);
