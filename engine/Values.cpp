@@ -1,11 +1,8 @@
 #include "engine/Values.h"
 
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 namespace engine {
@@ -30,10 +27,14 @@ const char* KindName(ClientValue::Kind k) {
     throw EngineError("Value " + what + " does not fit " + Col(c) + " (type " + std::string(1, c.Type) + ")");
 }
 
+// Blanks in the C sense only: under a single-byte locale isspace would also
+// take bytes of UTF-8 sequences.
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 std::string Trim(const std::string& s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    while (b < e && IsBlank(s[b])) ++b;
+    while (e > b && IsBlank(s[e - 1])) --e;
     return s.substr(b, e - b);
 }
 
@@ -46,45 +47,69 @@ bool ParseInt(const std::string& text, std::int64_t& out) {
     return ec == std::errc() && p == t.data() + t.size();
 }
 
+// Decimal number in C notation ('.' before the fraction), whatever the
+// process locale: from_chars, never strtod.
 bool ParseReal(const std::string& text, double& out) {
     const std::string t = Trim(text);
     if (t.empty()) return false;
     for (char c : t)
-        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
-            return false;
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtod(t.c_str(), &end);
-    return end == t.c_str() + t.size() && errno == 0 && std::isfinite(out);
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) return false;
+    const char* b = t.data();
+    const char* e = t.data() + t.size();
+    if (*b == '+' && e - b > 1 && b[1] != '-' && b[1] != '+') ++b;
+    const auto [p, ec] = std::from_chars(b, e, out);
+    return ec == std::errc() && p == e && std::isfinite(out);
 }
 
+// One to `max` decimal digits at s[i]; i moves past them.
+bool ReadDigits(const std::string& s, std::size_t& i, std::size_t max, int& value, std::size_t& count) {
+    value = 0;
+    count = 0;
+    while (i < s.size() && count < max && s[i] >= '0' && s[i] <= '9') {
+        value = value * 10 + (s[i++] - '0');
+        ++count;
+    }
+    return count > 0;
+}
+
+// YYYY-MM-DD (a year of one to four digits, month and day of one or two).
 bool ParseDate(const std::string& text, std::int64_t& day) {
-    int y, m, d;
-    char tail;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3) return false;
+    std::size_t i = 0, n = 0;
+    int y = 0, m = 0, d = 0;
+    if (!ReadDigits(text, i, 4, y, n) || i >= text.size() || text[i++] != '-' || !ReadDigits(text, i, 2, m, n) ||
+        i >= text.size() || text[i++] != '-' || !ReadDigits(text, i, 2, d, n) || i != text.size())
+        return false;
     if (!ValidDate(y, m, d)) return false;
     day = DayFromCivil(y, m, d);
     return true;
 }
 
+// HH:MM[:SS[.fff]], hours and minutes and seconds of one or two digits, a
+// fraction of one to three digits (".5" is 500 ms).
 bool ParseTime(const std::string& text, std::int64_t& ms) {
-    int h, mi, s = 0;
-    char tail;
-    const int n = std::sscanf(text.c_str(), "%2d:%2d:%2d%c", &h, &mi, &s, &tail);
-    if (n != 2 && n != 3) return false;
-    if (n == 2 && text.find(':', text.find(':') + 1) != std::string::npos) return false;
-    if (h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59) return false;
-    ms = (static_cast<std::int64_t>(h) * 3600 + mi * 60 + s) * 1000;
+    std::size_t i = 0, n = 0;
+    int h = 0, mi = 0, s = 0, frac = 0;
+    if (!ReadDigits(text, i, 2, h, n) || i >= text.size() || text[i++] != ':' || !ReadDigits(text, i, 2, mi, n))
+        return false;
+    if (i < text.size() && text[i] == ':') {
+        ++i;
+        if (!ReadDigits(text, i, 2, s, n)) return false;
+        if (i < text.size() && text[i] == '.') {
+            ++i;
+            if (!ReadDigits(text, i, 3, frac, n)) return false;
+            for (; n < 3; ++n) frac *= 10;
+        }
+    }
+    if (i != text.size() || h > 23 || mi > 59 || s > 59) return false;
+    ms = (static_cast<std::int64_t>(h) * 3600 + mi * 60 + s) * 1000 + frac;
     return true;
 }
 
+// The shortest text that reads back as the same double, in C notation.
 std::string FormatReal(double v) {
     char buf[64];
-    for (int prec = 15; prec <= 17; ++prec) {
-        std::snprintf(buf, sizeof buf, "%.*g", prec, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
-    return buf;
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
 }
 
 bool ValidUtf8(const std::string& s) {

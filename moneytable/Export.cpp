@@ -1,5 +1,6 @@
 #include "moneytable/Export.h"
 
+#include <charconv>
 #include <vector>
 
 namespace moneytable {
@@ -51,18 +52,55 @@ std::string ExportValue(const std::string& Value, TExportFormat Format) {
     return Quoted;
 }
 
-void ExportDataSet(TDataSet* DataSet, TStream& Out, TExportFormat Format) {
-    const char Sep = Separator(Format);
-    std::vector<TField*> Columns;
-    for (int I = 0; I < DataSet->FieldCount(); ++I)
-        if (DataSet->Fields(I)->Visible()) Columns.push_back(DataSet->Fields(I));
+std::string CsvNumberText(TFieldType Type, double Value) {
+    const TFormatSettings C = TFormatSettings::Invariant();
+    switch (Type) {
+        case ftDate: return FormatDateTime("yyyy-mm-dd", Value, C);
+        case ftTime: {
+            Word H, N, S, MS;
+            DecodeTime(Value, H, N, S, MS);
+            return FormatDateTime(MS ? "hh:nn:ss.zzz" : "hh:nn:ss", Value, C);
+        }
+        case ftDateTime: return CsvNumberText(ftDate, Value) + " " + CsvNumberText(ftTime, Value);
+        default: {
+            char Buf[64];
+            const auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);
+            return std::string(Buf, R.ptr);
+        }
+    }
+}
 
+std::optional<std::string> ExportFieldText(TField* Field, TExportFormat Format) {
+    if (Format != TExportFormat::Csv) return Field->AsString();
+    if (Field->IsNull()) return std::nullopt;
+    switch (Field->DataType()) {
+        case ftFloat:
+        case ftCurrency: return CsvNumberText(ftFloat, Field->AsFloat());
+        case ftDate:
+        case ftTime:
+        case ftDateTime: return CsvNumberText(Field->DataType(), Field->AsDateTime());
+        default: return Field->AsString();
+    }
+}
+
+std::vector<TExportColumn> ExportColumns(TDataSet* DataSet, TExportFormat Format) {
+    std::vector<TExportColumn> Columns;
+    for (int I = 0; I < DataSet->FieldCount(); ++I) {
+        TField* Field = DataSet->Fields(I);
+        if (Field->Visible())
+            Columns.push_back({Field->FieldName(), [Field, Format] { return ExportFieldText(Field, Format); }});
+    }
+    return Columns;
+}
+
+void ExportRecords(TDataSet* DataSet, TStream& Out, TExportFormat Format, const std::vector<TExportColumn>& Columns) {
+    const char Sep = Separator(Format);
     TLineWriter Writer(Out);
     try {
         std::string Line;
         for (std::size_t I = 0; I < Columns.size(); ++I) {
             if (I) Line += Sep;
-            Line += ExportValue(Columns[I]->FieldName(), Format);
+            Line += ExportValue(Columns[I].Name, Format);
         }
         Writer.Line(Line);
         DataSet->First();
@@ -70,7 +108,10 @@ void ExportDataSet(TDataSet* DataSet, TStream& Out, TExportFormat Format) {
             Line.clear();
             for (std::size_t I = 0; I < Columns.size(); ++I) {
                 if (I) Line += Sep;
-                Line += ExportValue(Columns[I]->AsString(), Format);
+                const std::optional<std::string> Value = Columns[I].Value();
+                if (!Value) continue;
+                // An empty text that is not null: two quotes in CSV.
+                Line += Format == TExportFormat::Csv && Value->empty() ? "\"\"" : ExportValue(*Value, Format);
             }
             Writer.Line(Line);
             DataSet->Next();
@@ -80,6 +121,10 @@ void ExportDataSet(TDataSet* DataSet, TStream& Out, TExportFormat Format) {
         throw;
     }
     Writer.Flush();
+}
+
+void ExportDataSet(TDataSet* DataSet, TStream& Out, TExportFormat Format) {
+    ExportRecords(DataSet, Out, Format, ExportColumns(DataSet, Format));
 }
 
 void ExportDataSetToFile(TDataSet* DataSet, const std::string& FileName, TExportFormat Format) {

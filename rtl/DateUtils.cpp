@@ -5,7 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <charconv>
 
 namespace {
 
@@ -511,8 +511,8 @@ TTimeStamp DateTimeToTimeStamp(TDateTime Value) {
     int MSecs;
     if (!Split(Value, DayNo, MSecs) || DayNo < 1 || DayNo > MaxDay) {
         char Buf[64];
-        std::snprintf(Buf, sizeof Buf, "%.17g", Value);
-        throw EConvertError(std::string("Invalid date and time value ") + Buf);
+        const auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);
+        throw EConvertError("Invalid date and time value " + std::string(Buf, R.ptr));
     }
     return TTimeStamp{MSecs, static_cast<int>(DayNo)};
 }

@@ -5,8 +5,11 @@
 #include "engine/Engine.h"
 #include "tools/Args.h"
 #include "tools/Csv.h"
+#include "tools/Files.h"
 #include "tools/Sample.h"
 #include "tools/TableCommands.h"
+
+#include "rtl/SysUtils.h"
 
 #include <unicode/unistr.h>
 
@@ -14,6 +17,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -36,8 +40,10 @@ const char* const kToolHelp =
 const char* const kCreateHelp =
     "Usage: tamblor create TABLE --column NAME:LETTER[:SIZE][:autoinc] ... [--index COL[+COL...][:unique] ...]\n"
     "                            [--locale ID]\n"
+    "       tamblor create TABLE --like OLD\n"
     "\n"
-    "Creates the table file TABLE (which must not exist) with the given columns and indexes.\n"
+    "Creates the table file TABLE (which must not exist) with the given columns and indexes, or\n"
+    "empty with the columns, indexes and locale of the table OLD.\n"
     "\n"
     "  --column NAME:LETTER[:SIZE][:autoinc]\n"
     "        a column, in order; LETTER is the type: B boolean, C text (SIZE bytes, 1 to 255, required),\n"
@@ -47,18 +53,24 @@ const char* const kCreateHelp =
     "  --index COL[+COL...][:unique]\n"
     "        an index on one or more columns (names ignore letter case); ':unique' refuses duplicate keys\n"
     "  --locale ID\n"
-    "        ICU locale that orders the text keys of the indexes, e.g. cs or de_DE (default: root)\n";
+    "        ICU locale that orders the text keys of the indexes, e.g. cs or de_DE (default: root)\n"
+    "  --like OLD\n"
+    "        the columns, indexes and locale of the table file OLD (instead of the options above)\n";
 
 const char* const kImportHelp =
     "Usage: tamblor import TABLE CSVFILE [--separator CHAR|tab] [--no-header]\n"
     "\n"
     "Adds the records of the UTF-8 CSV file CSVFILE (RFC 4180: quoted fields, doubled quotes, line\n"
     "breaks inside quotes) to TABLE in one transaction: all of them or, on any error, none.\n"
+    "CSVFILE '-' reads the standard input. What 'tamblor export' writes reads back unchanged.\n"
     "\n"
     "The first line names the columns, in any order, letter case ignored; columns it does not name\n"
-    "stay empty. An empty field is null. Values: dates YYYY-MM-DD, times HH:MM[:SS], booleans\n"
-    "true/false/1/0, numbers with '.'. Auto-increment columns left empty get the next value; Y and Z\n"
-    "columns are written by the engine and their values in the file are ignored.\n"
+    "stay empty. A name may also be the first 10 characters of a column's name (the field name\n"
+    "that the browser and the TAB export show) when only one column starts so; a _RECNO_ column\n"
+    "(the record number) is skipped. An empty field is null; \"\" in a text column is an empty\n"
+    "text. Values in C notation whatever the locale: dates YYYY-MM-DD, times HH:MM[:SS[.mmm]],\n"
+    "booleans true/false/1/0, numbers with '.'. Auto-increment columns left empty get the next\n"
+    "value; Y and Z columns are written by the engine and their values in the file are ignored.\n"
     "\n"
     "  --separator CHAR|tab   field separator (default ',')\n"
     "  --no-header            the file has no header line; every line holds all columns in order\n";
@@ -68,6 +80,12 @@ const char* const kInfoHelp =
     "\n"
     "Shows the columns (name, type letter, size), the indexes (column names joined by ';') and the\n"
     "number of records of TABLE.\n";
+
+const char* const kVersionHelp =
+    "Usage: tamblor version\n"
+    "       tamblor --version\n"
+    "\n"
+    "Shows the version of the tool.\n";
 
 const char* const kSampleHelp =
     "Usage: tamblor sample DIR [--records N]\n"
@@ -87,6 +105,30 @@ std::optional<int> FindColumn(const engine::TableSchema& schema, const std::stri
         if (SameName(schema.Columns[i].Name, name)) return int(i);
     return std::nullopt;
 }
+
+// The column that a header name of a CSV file names: the column of that
+// name or, when there is none, the one column whose name starts with it cut
+// to 10 bytes (the field name of TMoneyTable, which its TAB export writes).
+// -1 for "_RECNO_" (the record number, which the table gives itself).
+int HeaderColumn(const engine::TableSchema& schema, const std::string& name, const std::string& where) {
+    if (const auto col = FindColumn(schema, name)) return *col;
+    if (name == "_RECNO_") return -1;
+    int found = -1;
+    std::string candidates;
+    for (std::size_t i = 0; i < schema.Columns.size(); ++i) {
+        const std::string& full = schema.Columns[i].Name;
+        if (!SameName(full.substr(0, rtl::Utf8CutLength(full, 10)), name)) continue;
+        candidates += (found < 0 ? "'" : ", '") + full + "'";
+        found = found < 0 ? int(i) : -2;
+    }
+    if (found == -1) throw ToolError(where + ": unknown column '" + name + "' in the header");
+    if (found == -2)
+        throw ToolError(where + ": the header name '" + name + "' is the start of several columns (" + candidates +
+                        "); name the column in full");
+    return found;
+}
+
+bool IsTextType(char type) { return type == 'C' || type == 'U' || type == 'M'; }
 
 bool EqualsNoCase(const std::string& a, const char* b) {
     if (a.size() != std::strlen(b)) return false;
@@ -120,9 +162,11 @@ engine::ColumnSpec ParseColumnSpec(const std::string& text) {
     }
     std::optional<int> size;
     if (parts.size() >= 3 && AllDigits(parts.back()) && parts[parts.size() - 2].size() == 1) {
-        if (parts.back().size() > 3 || std::stoi(parts.back()) > 255 || std::stoi(parts.back()) < 1)
-            throw UsageError("invalid size in column '" + text + "' (1 to 255)");
-        size = std::stoi(parts.back());
+        int n = 0;
+        const std::string& digits = parts.back();
+        std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (digits.size() > 3 || n > 255 || n < 1) throw UsageError("invalid size in column '" + text + "' (1 to 255)");
+        size = n;
         parts.pop_back();
     }
     if (parts.size() < 2 || parts.back().size() != 1) throw UsageError(bad);
@@ -225,9 +269,18 @@ std::string OneLine(const std::string& message) {
 // create
 
 int RunCreate(const std::vector<std::string>& args, std::ostream&, std::ostream&) {
-    const ParsedArgs a = ParseArgs(args, {{"column", true, true}, {"index", true, true}, {"locale", true, false}});
+    const ParsedArgs a = ParseArgs(
+        args, {{"column", true, true}, {"index", true, true}, {"locale", true, false}, {"like", true, false}});
     if (a.Positional.size() != 1) throw UsageError(a.Positional.empty() ? "missing TABLE" : "too many arguments");
     const std::string& path = a.Positional[0];
+    if (a.Has("like")) {
+        if (a.Has("column") || a.Has("index") || a.Has("locale"))
+            throw UsageError("--like takes the columns, indexes and locale of OLD: no --column, --index or --locale with it");
+        const std::string old = a.Value("like");
+        CheckTableFile(old);
+        engine::CreateTable(path, engine::ReadTableInfo(old).Schema);
+        return 0;
+    }
     engine::TableSchema schema;
     for (const std::string& c : a.Values("column")) schema.Columns.push_back(ParseColumnSpec(c));
     if (schema.Columns.empty()) throw UsageError("at least one --column is needed");
@@ -246,11 +299,18 @@ int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
         throw UsageError(a.Positional.empty() ? "missing TABLE and CSVFILE" : "missing CSVFILE");
     if (a.Positional.size() > 2) throw UsageError("too many arguments");
     const std::string& table = a.Positional[0];
-    const std::string& csvPath = a.Positional[1];
+    const bool fromStdin = a.Positional[1] == "-";
+    const std::string csvPath = fromStdin ? "standard input" : a.Positional[1];
     const char separator = a.Has("separator") ? ParseSeparator(a.Value("separator")) : ',';
 
-    std::ifstream in(csvPath, std::ios::binary);
-    if (!in) throw ToolError(csvPath + ": cannot open: " + ErrnoText());
+    CheckTableFile(table);
+    std::ifstream file;
+    if (!fromStdin) {
+        CheckCsvFile(csvPath);
+        file.open(csvPath, std::ios::binary);
+        if (!file) throw ToolError(csvPath + ": cannot open: " + ErrnoText());
+    }
+    std::istream& in = fromStdin ? std::cin : file;
 
     engine::BulkInserter inserter(table);
     const engine::TableSchema& schema = inserter.Schema();
@@ -268,13 +328,13 @@ int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
             if (!reader.Next(fields)) throw ToolError(csvPath + ": the file is empty (a header line is expected)");
             std::vector<bool> named(columnCount, false);
             for (const std::string& name : fields) {
-                if (!ValidUtf8(name)) throw ToolError(at(reader.RecordLine()) + ": the header is not valid UTF-8");
-                const auto col = FindColumn(schema, name);
-                if (!col) throw ToolError(at(reader.RecordLine()) + ": unknown column '" + name + "' in the header");
-                if (named[std::size_t(*col)])
-                    throw ToolError(at(reader.RecordLine()) + ": column '" + name + "' named twice in the header");
-                named[std::size_t(*col)] = true;
-                fieldColumn.push_back(*col);
+                const std::string where = at(reader.RecordLine());
+                if (!ValidUtf8(name)) throw ToolError(where + ": the header is not valid UTF-8");
+                const int col = HeaderColumn(schema, name, where);
+                if (col >= 0 && named[std::size_t(col)])
+                    throw ToolError(where + ": column '" + name + "' named twice in the header");
+                if (col >= 0) named[std::size_t(col)] = true;
+                fieldColumn.push_back(col);
             }
         }
 
@@ -290,12 +350,15 @@ int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
                                 std::to_string(fieldColumn.size()) + " are expected");
             for (auto& v : row) v = engine::Value::Null();
             for (std::size_t i = 0; i < fields.size(); ++i) {
+                if (fieldColumn[i] < 0) continue;  // the record number
                 const engine::ColumnSpec& col = schema.Columns[std::size_t(fieldColumn[i])];
                 if (col.Type == 'Y' || col.Type == 'Z') continue;  // written by the engine
                 if (!ValidUtf8(fields[i]))
                     throw ToolError(at(line) + ", column '" + col.Name + "': not valid UTF-8");
                 try {
-                    row[std::size_t(fieldColumn[i])] = engine::ParseValue(col.Type, fields[i]);
+                    row[std::size_t(fieldColumn[i])] = fields[i].empty() && reader.Quoted()[i] && IsTextType(col.Type)
+                                                           ? engine::Value::Text("")
+                                                           : engine::ParseValue(col.Type, fields[i]);
                 } catch (const engine::EngineError& e) {
                     throw ToolError(at(line) + ", column '" + col.Name + "': " + e.what());
                 }
@@ -308,7 +371,8 @@ int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
             if (progress) {
                 const auto now = std::chrono::steady_clock::now();
                 if (now - started > std::chrono::seconds(1) && now - lastReport > std::chrono::milliseconds(250)) {
-                    err << "\rtamblor: importing " << csvPath << ": " << inserter.RowsAdded() << " records" << std::flush;
+                    err << "\rtamblor: importing " << csvPath << ": " << std::to_string(inserter.RowsAdded()) << " records"
+                        << std::flush;
                     lastReport = now;
                     reported = true;
                 }
@@ -317,9 +381,11 @@ int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
         if (reported) err << "\n";
     } catch (const CsvError& e) {
         throw ToolError(at(e.Line()) + ": " + e.what());
+    } catch (const std::ios_base::failure& e) {
+        throw ToolError(csvPath + ": cannot read: " + e.code().message());
     }
     inserter.Commit();
-    out << "imported " << inserter.RowsAdded() << " records into " << table << "\n";
+    out << "imported " << std::to_string(inserter.RowsAdded()) << " records into " << table << "\n";
     return 0;
 }
 
@@ -329,13 +395,16 @@ int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
     const ParsedArgs a = ParseArgs(args, {});
     if (a.Positional.size() != 1) throw UsageError(a.Positional.empty() ? "missing TABLE" : "too many arguments");
+    CheckTableFile(a.Positional[0]);
     const engine::TableInfo info = engine::ReadTableInfo(a.Positional[0]);
     out << "table: " << a.Positional[0] << "\n";
     out << "locale: " << (info.Schema.Locale.empty() ? "root" : info.Schema.Locale) << "\n";
-    out << "columns: " << info.Schema.Columns.size() << "\n";
+    // Numbers through to_string: the stream's locale never shapes them.
+    out << "columns: " << std::to_string(info.Schema.Columns.size()) << "\n";
     for (const engine::ColumnSpec& c : info.Schema.Columns)
-        out << "  " << c.Name << "\t" << c.Type << "\t" << c.Size << (c.AutoInc ? "\tautoinc" : "") << "\n";
-    out << "indexes: " << info.Schema.Indexes.size() << "\n";
+        out << "  " << c.Name << "\t" << c.Type << "\t" << std::to_string(c.Size) << (c.AutoInc ? "\tautoinc" : "")
+            << "\n";
+    out << "indexes: " << std::to_string(info.Schema.Indexes.size()) << "\n";
     for (const engine::IndexSpec& ix : info.Schema.Indexes) {
         out << "  ";
         for (std::size_t k = 0; k < ix.Columns.size(); ++k) {
@@ -346,7 +415,16 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         out << (ix.Unique ? "\tunique" : "") << "\n";
     }
-    out << "records: " << info.RecordCount << "\n";
+    out << "records: " << std::to_string(info.RecordCount) << "\n";
+    return 0;
+}
+
+// --------------------------------------------------------------------------
+// version
+
+int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+    if (!ParseArgs(args, {}).Positional.empty()) throw UsageError("too many arguments");
+    out << "tamblor " << TAMBLOR_VERSION << "\n";
     return 0;
 }
 
@@ -358,6 +436,8 @@ int RunSample(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (a.Positional.size() != 1) throw UsageError(a.Positional.empty() ? "missing DIR" : "too many arguments");
     const long long records = a.Has("records") ? ParseCount(a.Value("records"), "records", 0, 100000000) : 10000;
     const std::string& dir = a.Positional[0];
+    if (const std::string what = DescribeFile(dir); !what.empty() && what != "a directory")
+        throw ToolError(dir + ": is " + what + ", not a folder");
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) throw ToolError(dir + ": cannot create the folder: " + ec.message());
@@ -372,10 +452,11 @@ const std::vector<Command>& CommandTable() {
     static const std::vector<Command> table = {
         {"create", "create a table file with columns and indexes", kCreateHelp, RunCreate},
         {"import", "add the records of a CSV file to a table, all or nothing", kImportHelp, RunImport},
-        {"export", "write a table as TAB, ';' or CSV text through the component", kExportHelp, RunExport},
+        {"export", "write a table as CSV (or TAB or ';' text) through the component", kExportHelp, RunExport},
         {"dump-header", "append a dump of a table file's header to a text file", kDumpHeaderHelp, RunDumpHeader},
         {"info", "show the columns, indexes and record count of a table", kInfoHelp, RunInfo},
         {"sample", "write the demo tables accounts, payees and transactions", kSampleHelp, RunSample},
+        {"version", "show the version of the tool", kVersionHelp, RunVersion},
     };
     return table;
 }
@@ -408,6 +489,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 2;
     }
     const std::string& name = args[0];
+    if (name == "--version") return RunTool({"version"}, out, err);
     if (name == "--help" || name == "-h" || name == "help") {
         if (name == "help" && args.size() > 1) {
             const Command* c = FindCommand(args[1]);
@@ -441,7 +523,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 2;
     } catch (const std::exception& e) {
         // ToolError, engine::EngineError and anything unexpected: exit 1.
-        err << "tamblor: " << OneLine(e.what()) << "\n";
+        err << "tamblor " << name << ": " << OneLine(e.what()) << "\n";
     }
     out.flush();
     return 1;

@@ -3,13 +3,15 @@
 // RunTool(args) runs one command line (args[0] is the command name, as in
 // argv after the program name) and returns the process exit code:
 //   0  success
-//   1  the command failed; one line "tamblor: <message>" on the error stream,
-//      the message naming the file concerned
-//   2  usage error; "tamblor: <reason>" and a hint to --help on the error
-//      stream
+//   1  the command failed; one line "tamblor COMMAND: <message>" on the
+//      error stream, the message naming the file concerned
+//   2  usage error; "tamblor COMMAND: <reason>" and a hint to --help on the
+//      error stream ("tamblor: <reason>" when the command itself is wrong)
 // "--help" (or "-h") anywhere in a command's arguments prints that command's
 // help on the output stream and returns 0; "tamblor --help" and
-// "tamblor help [COMMAND]" print the tool's or a command's help.
+// "tamblor help [COMMAND]" print the tool's or a command's help;
+// "tamblor --version" is "tamblor version".
+// A command that reads the standard input ("import TABLE -") reads std::cin.
 //
 // Each command is an entry of CommandTable(): name, one-line summary, help
 // text and the function that runs it. The function receives the arguments
@@ -44,6 +46,7 @@ int RunCreate(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunSample(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // tools/ExportCommand.cpp: `tamblor export`, through TMoneyTable.
 int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

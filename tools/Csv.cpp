@@ -41,6 +41,7 @@ int CsvReader::Peek() {
 bool CsvReader::Next(std::vector<std::string>& fields) {
     constexpr int eof = std::char_traits<char>::eof();
     fields.clear();
+    FQuoted.clear();
     if (!FStarted) {
         FStarted = true;
         // The byte order mark EF BB BF is skipped. Any other character that
@@ -98,6 +99,7 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
         }
         if (c == eof || lineEnd || c == static_cast<unsigned char>(FSeparator)) {
             fields.push_back(std::move(field));
+            FQuoted.push_back(state == State::QuoteSeen);
             field.clear();
             if (c == eof) return true;
             if (lineEnd) {

@@ -49,6 +49,9 @@ public:
 
     // Line on which the record last returned by Next starts (1-based).
     std::int64_t RecordLine() const { return FRecordLine; }
+    // For each field of the record last returned by Next: whether it was
+    // quoted (so "" is an empty text where an empty field is nothing).
+    const std::vector<bool>& Quoted() const { return FQuoted; }
 
 private:
     int Get();
@@ -60,6 +63,7 @@ private:
     std::int64_t FLine = 1;
     std::int64_t FRecordLine = 0;
     bool FStarted = false;
+    std::vector<bool> FQuoted;
 };
 
 // The field as it is written into a CSV file with the given separator: quoted

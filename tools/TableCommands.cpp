@@ -4,6 +4,7 @@
 
 #include "moneytable/Tamblor.h"
 #include "tools/Commands.h"
+#include "tools/Files.h"
 
 #include <ostream>
 
@@ -28,6 +29,8 @@ int RunDumpHeader(const std::vector<std::string>& args, std::ostream& out, std::
     if (a.Positional.size() > 2) throw UsageError("too many arguments");
     const std::string& Table = a.Positional[0];
     const std::string& Output = a.Positional[1];
+    // Any file's first bytes can be dumped; a folder has none.
+    if (DescribeFile(Table) == "a directory") throw ToolError(Table + ": is a directory, not a table file");
     if (Output == "-") {
         // EFOpenError "Cannot open file <TABLE>" names the file already.
         moneytable::WriteHeaderDump(Table, [&out](std::string_view Text) {

@@ -256,14 +256,8 @@ namespace {
 // Text to number as the automation run time does it: leading and trailing
 // blanks allowed, '.' or the locale's decimal separator.
 bool TextToDouble(const std::string& s, double& out) {
-    if (TryStrToFloat(Trim(s), out)) return true;
-    std::string t = Trim(s);
-    for (char& c : t)
-        if (c == FormatSettings.DecimalSeparator) c = '.';
-    char* end = nullptr;
-    if (t.empty()) return false;
-    out = std::strtod(t.c_str(), &end);
-    return end && *end == 0 && std::isfinite(out);
+    const std::string t = Trim(s);
+    return TryStrToFloat(t, out) || TryStrToFloat(t, out, TFormatSettings::Invariant());
 }
 }  // namespace
 

@@ -2,6 +2,7 @@
 #include "engine/FilterExpr.h"
 
 #include "engine/Errors.h"
+#include "tests/LocaleTestKit.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -305,3 +306,19 @@ TEST_F(FilterTest, UserTextNeverBecomesSql) {
 }
 
 }  // namespace
+
+// Number, date and time literals are C notation whatever the process locale:
+// the same records match under a comma-decimal locale, and "10,5" stays a
+// syntax error there.
+TEST_F(FilterTest, LiteralsDoNotFollowTheProcessLocale) {
+    const auto results = [&] {
+        return std::vector<V>{Match("Amount = 10.5"), Match("Amount >= -2.25 AND Amount < 1e1"), Match("Count > 99.5"),
+                              Match("Date = '2024-01-01' AND Time >= '12:30'"), Match("Stamp = '10:00:00'")};
+    };
+    const std::vector<V> expected = {V({1}), V({2, 4, 5, 7, 8, 9, 10, 11, 12, 13, 14}), V({6}), V({1, 6}), V({1})};
+    const std::string comma = ErrorOf("Amount = 10,5");
+    EXPECT_EQ(results(), expected);
+    ENTER_COMMA_DECIMAL_LOCALE(german);
+    EXPECT_EQ(results(), expected);
+    EXPECT_EQ(ErrorOf("Amount = 10,5"), comma);
+}

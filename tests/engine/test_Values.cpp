@@ -2,8 +2,13 @@
 #include "engine/Values.h"
 
 #include "EngineTestUtil.h"
+#include "tests/LocaleTestKit.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
 
 using namespace engine;
 using enginetest::Col;
@@ -87,4 +92,65 @@ TEST(EngineValues, ParseValueReadsTheTextForms) {
     EXPECT_ENGINE_ERROR(ParseValue('G', "{123}"), "'{123}' is not a GUID");
     EXPECT_EQ(DayFromCivil(1, 1, 1), MinDay);
     EXPECT_EQ(DayFromCivil(9999, 12, 31), MaxDay);
+}
+
+namespace {
+
+// The results of the text conversions, one line each, values in a form that
+// does not depend on the locale (the double's bits, not its text).
+std::vector<std::string> TextConversions() {
+    std::vector<std::string> out;
+    const auto show = [](const Value& v) {
+        switch (v.kind) {
+        case Value::Kind::Null: return std::string("null");
+        case Value::Kind::Int: return "int " + std::to_string(v.i);
+        case Value::Kind::Real: {
+            std::uint64_t bits;
+            std::memcpy(&bits, &v.r, sizeof bits);
+            return "real " + std::to_string(bits);
+        }
+        case Value::Kind::Text: return "text " + v.s;
+        }
+        return std::string("?");
+    };
+    const std::pair<char, const char*> parsed[] = {
+        {'E', "1.5"}, {'R', " -2.5e-3 "}, {'R', "+0.1"}, {'E', "1,5"}, {'E', "1e999"}, {'D', "2020-01-02"},
+        {'D', "2020-1-2"}, {'D', "02.01.2020"}, {'T', "12:34:56"}, {'T', "12:34:56.789"}, {'T', "08:05:06.5"},
+        {'T', "12:34:56,789"}, {'T', "24:00"}, {'B', "TRUE"}, {'L', "+42"}, {'I', "1.5"},
+    };
+    for (const auto& [type, text] : parsed) {
+        try {
+            out.push_back(show(ParseValue(type, text)));
+        } catch (const EngineError& e) {
+            out.push_back(e.what());
+        }
+    }
+    out.push_back(show(Conv('C', CV::Real(1.5), 40)));
+    out.push_back(show(Conv('C', CV::Real(0.1 + 0.2), 40)));
+    out.push_back(show(Conv('C', CV::Real(-1e20), 40)));
+    out.push_back(show(Conv('R', CV::Text("2.25"))));
+    return out;
+}
+
+}  // namespace
+
+// The engine's text forms are C notation whatever the process locale: under
+// a comma-decimal locale, as a Qt program runs, "1.5" is still a number.
+TEST(EngineValues, TextFormsDoNotFollowTheProcessLocale) {
+    const auto realBits = [](double d) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        return "real " + std::to_string(bits);
+    };
+    const std::vector<std::string> expected = {
+        realBits(1.5), realBits(-2.5e-3), realBits(0.1), "'1,5' is not a number", "'1e999' is not a number",
+        "int " + std::to_string(DayFromCivil(2020, 1, 2)), "int " + std::to_string(DayFromCivil(2020, 1, 2)),
+        "'02.01.2020' is not a date (YYYY-MM-DD)", "int 45296000", "int 45296789", "int 29106500",
+        "'12:34:56,789' is not a time (HH:MM[:SS])", "'24:00' is not a time (HH:MM[:SS])", "int 1", "int 42",
+        "'1.5' is not an integer", "text 1.5", "text 0.30000000000000004", "text -1e+20", realBits(2.25),
+    };
+    EXPECT_EQ(TextConversions(), expected);
+    ENTER_COMMA_DECIMAL_LOCALE(german);
+    EXPECT_EQ(FormatSettings.DecimalSeparator, ',');
+    EXPECT_EQ(TextConversions(), expected);
 }

@@ -59,13 +59,36 @@ TEST_F(Export, SeparatedTextIsWrittenUnquoted) {
 
 TEST_F(Export, CsvQuotesWhatNeedsIt) {
     T.Open();
+    // Record 2's Name is an empty text, not null: two quotes.
     EXPECT_EQ(Run(TExportFormat::Csv),
               "_RECNO_,Name,Note,Amount\r\n"
               "1,Smith; John,\"line 1\r\nline 2\",1.5\r\n"
-              "2,,\"say \"\"hi\"\"\",-2\r\n"
+              "2,\"\",\"say \"\"hi\"\"\",-2\r\n"
               "3,\"a,b\",,\r\n");
     EXPECT_EQ(moneytable::ExportValue("plain", TExportFormat::Csv), "plain");
     EXPECT_EQ(moneytable::ExportValue("a\"b", TExportFormat::Tab), "a\"b");
+}
+
+// The TAB and ';' forms show what the user sees (the format settings); the
+// CSV form is C notation, and its numbers read back as the same double.
+TEST_F(Export, CsvIsCNotationWhateverTheFormatSettings) {
+    auto& Data = Engine().CreateTable("/data/X.dat", {{"Amount", "E", 8}, {"Day", "D", 4}, {"At", "T", 4}});
+    Data.Add({0.1 + 0.2, OleVariant::FromDate(EncodeDate(2020, 1, 2)), OleVariant::FromDate(EncodeTime(8, 5, 6, 7))});
+    Data.Add({-1.5e20, OleVariant::FromDate(EncodeDate(1, 1, 1)), OleVariant::FromDate(EncodeTime(23, 59, 59, 0))});
+    FormatSettings.DecimalSeparator = ',';
+    FormatSettings.DateSeparator = '.';
+    FormatSettings.ShortDateFormat = "dd/mm/yyyy";
+    T.Open();
+    EXPECT_EQ(Run(TExportFormat::Semicolon),
+              "_RECNO_;Amount;Day;At\r\n"
+              "1;0,3;02.01.2020;08:05:06\r\n"
+              "2;-1,5E20;01.01.0001;23:59:59\r\n");
+    EXPECT_EQ(Run(TExportFormat::Csv),
+              "_RECNO_,Amount,Day,At\r\n"
+              "1,0.30000000000000004,2020-01-02,08:05:06.007\r\n"
+              "2,-1.5e+20,0001-01-01,23:59:59\r\n");
+    EXPECT_EQ(moneytable::CsvNumberText(ftDateTime, EncodeDate(2024, 2, 29) + EncodeTime(12, 0, 0, 500)),
+              "2024-02-29 12:00:00.500");
 }
 
 TEST_F(Export, HiddenFieldsAreLeftOut) {

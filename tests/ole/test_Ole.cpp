@@ -6,6 +6,7 @@
 
 #include "rtl/Rtl.h"
 #include "rtl/ole/Ole.h"
+#include "tests/LocaleTestKit.h"
 
 namespace {
 
@@ -254,6 +255,17 @@ TEST_F(VariantTest, ConvertsBetweenTypes) {
     EXPECT_EQ(OleVariant("\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD").ToWide(), u"\u017Elu\u0165ou\u010Dk\u00FD");
     EXPECT_EQ(VarToStr(OleVariant::Null()), "");
     EXPECT_EQ(OleVariant(std::int32_t(40000)).ToDate(), 40000.0);
+}
+
+// Text reads as a number in the user's notation or in C notation; the C
+// form must not depend on the C library's locale, which a Qt program sets.
+TEST_F(VariantTest, TextToNumberTakesTheUsersAndTheCNotation) {
+    ENTER_COMMA_DECIMAL_LOCALE(german);
+    EXPECT_EQ(OleVariant("1,5").ToDouble(), 1.5);
+    EXPECT_EQ(OleVariant(" 1.25 ").ToDouble(), 1.25);
+    EXPECT_EQ(OleVariant("-2.5e3").ToInt(), -2500);
+    EXPECT_EQ(MessageOf<EVariantTypeCastError>([] { OleVariant("1.5x").ToDouble(); }),
+              "Could not convert variant of type (String) into type (Double)");
 }
 
 TEST_F(VariantTest, RefusesWhatDoesNotConvert) {

@@ -1,17 +1,25 @@
 // The built `tamblor` program, run as a subprocess: help, usage errors, exit
-// codes, and create / import / info round trips on temporary files.
+// codes, create / import / info / export round trips on temporary files, the
+// standard streams, and exports that are killed or fail.
+#include "engine/Engine.h"
 #include "engine/Vfs.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,6 +50,13 @@ void WriteFile(const fs::path& p, const std::string& text) {
     out << text;
 }
 
+// How ToolTest::Start runs the program: its standard input, and as the user
+// nobody (when the tests run as root) for a folder that must be unwritable.
+struct Options {
+    fs::path Input = "/dev/null";
+    bool AsNobody = false;
+};
+
 class ToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -51,18 +66,21 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    // Runs tamblor with `args`; stdout and stderr go to files (never a terminal).
-    Result Run(const std::vector<std::string>& args) {
+    // Starts tamblor with `args`; stdout and stderr go to files (never a
+    // terminal). Returns the process id.
+    pid_t Start(const std::vector<std::string>& args, const Options& options = {}) {
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
         const pid_t pid = fork();
         if (pid == 0) {
-            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int n = open("/dev/null", O_RDONLY);
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            const int n = open(options.Input.c_str(), O_RDONLY);
             if (o < 0 || e < 0 || n < 0) _exit(127);
             dup2(o, 1);
             dup2(e, 2);
             dup2(n, 0);
+            if (options.AsNobody && getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(126);
             std::vector<char*> argv;
             argv.push_back(const_cast<char*>(TAMBLOR_EXE));
             for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -70,14 +88,21 @@ protected:
             execv(TAMBLOR_EXE, argv.data());
             _exit(127);
         }
+        return pid;
+    }
+
+    // Waits for the process that Start started and collects its output.
+    Result Finish(pid_t pid) {
         int status = 0;
         waitpid(pid, &status, 0);
         Result r;
         r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.Out = ReadFile(out);
-        r.Err = ReadFile(err);
+        r.Out = ReadFile(dir / "stdout.txt");
+        r.Err = ReadFile(dir / "stderr.txt");
         return r;
     }
+
+    Result Run(const std::vector<std::string>& args, const Options& options = {}) { return Finish(Start(args, options)); }
 
     std::string P(const std::string& name) const { return (dir / name).string(); }
 
@@ -186,7 +211,7 @@ TEST_F(ToolTest, FailuresExitWithOneAndNameTheFile) {
     const std::string missing = P("missing.dat");
     Result r = Run({"info", missing});
     EXPECT_EQ(r.Code, 1);
-    EXPECT_EQ(r.Err.rfind("tamblor: ", 0), 0u);
+    EXPECT_EQ(r.Err.rfind("tamblor info: ", 0), 0u);
     EXPECT_NE(r.Err.find(missing), std::string::npos) << r.Err;
     EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
 
@@ -207,7 +232,7 @@ TEST_F(ToolTest, FailuresExitWithOneAndNameTheFile) {
     CreateLedger(t);
     r = Run({"import", t, P("nothere.csv")});
     EXPECT_EQ(r.Code, 1);
-    EXPECT_EQ(r.Err, "tamblor: " + P("nothere.csv") + ": cannot open: No such file or directory\n");
+    EXPECT_EQ(r.Err, "tamblor import: " + P("nothere.csv") + ": cannot open: No such file or directory\n");
 }
 
 TEST_F(ToolTest, CreateImportInfoRoundTrip) {
@@ -267,7 +292,7 @@ TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
         WriteFile(csv, content);
         const Result r = Run({"import", t, csv});
         EXPECT_EQ(r.Code, 1) << content;
-        EXPECT_EQ(r.Err.rfind("tamblor: " + csv + ": " + message, 0), 0u) << r.Err;
+        EXPECT_EQ(r.Err.rfind("tamblor import: " + csv + ": " + message, 0), 0u) << r.Err;
         EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
         EXPECT_TRUE(StoredRows(t, 1).empty()) << content;
     };
@@ -289,6 +314,178 @@ TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
     importFails("", "the file is empty (a header line is expected)");
     // The error message stays on one line even for a value with a line break.
     importFails("Name,Day\nx,\"2024\n01\"\n", "line 2, column 'Day': ");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ToolTest, VersionAndTheStandardStreams) {
+    Result r = Run({"--version"});
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_TRUE(std::regex_match(r.Out, std::regex("tamblor [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.Out;
+    EXPECT_EQ(Run({"version"}).Out, r.Out);
+
+    // '-' is the standard input of import and the standard output of export -o.
+    const std::string t = P("ledger.dat");
+    CreateLedger(t);
+    const std::string csv = P("in.csv");
+    WriteFile(csv, "Name,Amount,Memo\n\"Novák, Jan\",12.5,\"two\nlines\"\nx,-1,\n");
+    r = Run({"import", t, "-"}, {csv});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "imported 2 records into " + t + "\n");
+    r = Run({"export", t, "-o", "-", "--index", "Name"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    // The Posted column holds the day of the import.
+    EXPECT_EQ(std::regex_replace(r.Out, std::regex(",[0-9]{4}-[0-9]{2}-[0-9]{2}\r\n"), ",DAY\r\n"),
+              "_RECNO_,Id,Name,Amount,Day,At,Paid,Memo,Posted\r\n"
+              "1,1,\"Novák, Jan\",12.5,,,,\"two\nlines\",DAY\r\n"
+              "2,2,x,-1,,,,,DAY\r\n");
+    EXPECT_FALSE(fs::exists(dir / "-"));
+    // Errors in the standard input name it.
+    WriteFile(csv, "Name,Amount\nx,12x\n");
+    r = Run({"import", t, "-"}, {csv});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor import: standard input: line 2, column 'Amount': '12x' is not a number\n");
+}
+
+TEST_F(ToolTest, ImportTakesCutNamesAndSkipsTheRecordNumber) {
+    const std::string t = P("checks.dat");
+    Result r = Run({"create", t, "--column", "Check Number:I", "--column", "ReconciledOn:D", "--column",
+                    "ReconciledBy:C:20", "--column", "Note:C:10"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string csv = P("in.csv");
+    // The field names of the TAB export (10 characters); "" is an empty text.
+    WriteFile(csv, "_RECNO_,check numb,ReconciledBy,Note\n7,12,Jana,\"\"\n8,,,\n");
+    r = Run({"import", t, csv});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(StoredRows(t, 4), std::vector<std::string>({"12|NULL|'Jana'|''", "NULL|NULL|NULL|NULL"}));
+    const auto importFails = [&](const std::string& content, const std::string& message) {
+        WriteFile(csv, content);
+        const Result f = Run({"import", t, csv});
+        EXPECT_EQ(f.Code, 1);
+        EXPECT_EQ(f.Err, "tamblor import: " + csv + ": " + message + "\n");
+    };
+    importFails("Reconciled\n2024-01-01\n",
+                "line 1: the header name 'Reconciled' is the start of several columns ('ReconciledOn', "
+                "'ReconciledBy'); name the column in full");
+    importFails("Check Numb,check number\n1,2\n", "line 1: column 'check number' named twice in the header");
+    importFails("Reconciled[1]\nx\n", "line 1: unknown column 'Reconciled[1]' in the header");
+    EXPECT_EQ(StoredRows(t, 1).size(), 2u);
+}
+
+// Every sample table goes out as CSV and comes back, into a table made like
+// it, with the same columns, indexes, locale and records (all but the post
+// date and time, which the engine writes).
+TEST_F(ToolTest, SampleTablesMakeTheRoundTrip) {
+    Result r = Run({"sample", P("s"), "--records", "300"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::pair<const char*, int> tables[] = {{"accounts", 11}, {"payees", 8}, {"transactions", 14}};
+    for (const auto& [name, compared] : tables) {
+        const std::string src = P("s/" + std::string(name) + ".dat"), csv = P(std::string(name) + ".csv"),
+                          copy = P(std::string(name) + "-copy.dat");
+        r = Run({"export", src, "-o", csv});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        EXPECT_EQ(r.Out, "");
+        r = Run({"create", copy, "--like", src});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        r = Run({"import", copy, csv});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        const std::string infoSrc = Run({"info", src}).Out, infoCopy = Run({"info", copy}).Out;
+        EXPECT_EQ(infoSrc.substr(infoSrc.find('\n')), infoCopy.substr(infoCopy.find('\n'))) << name;
+        const std::vector<std::string> rows = StoredRows(src, compared);
+        EXPECT_GE(rows.size(), 12u) << name;
+        EXPECT_EQ(StoredRows(copy, compared), rows) << name;
+    }
+    // The transactions hold memos of several lines and TABs, and the column
+    // ReconciledBy, whose field TMoneyTable cannot read.
+    const std::string text = ReadFile(P("transactions.csv"));
+    EXPECT_NE(text.find("\tChorvatsko"), std::string::npos);
+    EXPECT_NE(text.find(",ReconciledOn,ReconciledBy,"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(text, std::regex(",\"[^\",]+\n[^\",]+ \\([0-9]+\\)\","))) << "a memo of two lines, quoted";
+    // In another order the same records, ReconciledBy included.
+    r = Run({"export", P("s/transactions.dat"), "--index", "Payee"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto records = [](const std::string& csv) {
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end; (end = csv.find("\r\n", at)) != std::string::npos; at = end + 2)
+            lines.push_back(csv.substr(at, end - at));
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    EXPECT_NE(r.Out, text);
+    EXPECT_EQ(records(r.Out), records(text));
+
+    r = Run({"create", P("x.dat"), "--like", P("s/payees.dat"), "--index", "Name"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_EQ(r.Err,
+              "tamblor create: --like takes the columns, indexes and locale of OLD: no --column, --index or --locale "
+              "with it (see tamblor create --help)\n");
+    r = Run({"create", P("x.dat"), "--like", P("transactions.csv")});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor create: " + P("transactions.csv") + ": is a text file, not a table file\n");
+    EXPECT_FALSE(fs::exists(P("x.dat")));
+}
+
+// An export into an existing file that is killed, or that cannot write beside
+// the file, leaves the file as it was.
+TEST_F(ToolTest, AnExportKilledOrFailingLeavesTheFileAsItWas) {
+    // Large memos: the export writes many blocks, time enough to kill it.
+    const std::string big = P("big.dat");
+    engine::CreateTable(big, {{{"Id", 'L', 0, false}, {"Memo", 'M', 0, false}}, {}, ""});
+    {
+        engine::BulkInserter in(big);
+        const std::string memo(4000, 'm');
+        for (int i = 0; i < 3000; ++i) in.Add({engine::Value::Int(i), engine::Value::Text(memo + ",\n" + std::to_string(i))});
+        in.Commit();
+    }
+    const fs::path target = dir / "out.csv";
+    const auto tempFiles = [&] {
+        std::vector<fs::path> found;
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().filename().string().rfind(".out.csv.", 0) == 0) found.push_back(e.path());
+        return found;
+    };
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        WriteFile(target, "precious\n");
+        const pid_t pid = Start({"export", big, "-o", target.string()});
+        // Kill it once the first blocks are in its temporary file.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (;;) {
+            const auto temps = tempFiles();
+            std::error_code ec;
+            if (!temps.empty() && fs::file_size(temps[0], ec) >= 65536) break;
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the export did not start writing";
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        kill(pid, signal);
+        const Result r = Finish(pid);
+        EXPECT_EQ(r.Code, 128 + signal) << r.Err;
+        EXPECT_EQ(ReadFile(target), "precious\n") << signal;
+        // SIGTERM removes the temporary file; SIGKILL cannot be answered.
+        EXPECT_EQ(tempFiles().size(), signal == SIGKILL ? 1u : 0u) << signal;
+        for (const fs::path& t : tempFiles()) fs::remove(t);
+    }
+
+    // A folder where the export cannot create its temporary file: as root
+    // the program runs as nobody, with the table in a folder open to all.
+    const fs::path locked = dir / "locked", open = dir / "open";
+    fs::create_directory(locked);
+    fs::create_directory(open);
+    const fs::path lockedTarget = locked / "out.csv";
+    WriteFile(lockedTarget, "precious\n");
+    const std::string small = (open / "small.dat").string();
+    engine::CreateTable(small, {{{"Name", 'C', 10, false}}, {}, ""});
+    for (const fs::path& p : {dir, open}) fs::permissions(p, fs::perms(0777));
+    fs::permissions(lockedTarget, fs::perms(0666));
+    fs::permissions(small, fs::perms(0666));
+    fs::permissions(locked, getuid() == 0 ? fs::perms(0755) : fs::perms(0555));
+    const Result r = Run({"export", small, "-o", lockedTarget.string()}, {"/dev/null", true});
+    fs::permissions(locked, fs::perms(0755));
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor export: " + lockedTarget.string() + ": cannot create a file in " + locked.string() +
+                         ": Permission denied\n");
+    EXPECT_EQ(ReadFile(lockedTarget), "precious\n");
 }
 
 }  // namespace

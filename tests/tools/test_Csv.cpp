@@ -65,6 +65,12 @@ TEST(CsvReader, QuotedFields) {
     lines.clear();
     EXPECT_EQ(ReadAll("a\n\n\nb\n", ',', &lines), Records({{"a"}, {"b"}}));
     EXPECT_EQ(lines, std::vector<std::int64_t>({1, 4}));
+    // Which fields were quoted: "" is an empty text, an empty field nothing.
+    std::istringstream in("\"\",,x,\"y\"\n");
+    CsvReader r(in);
+    std::vector<std::string> fields;
+    ASSERT_TRUE(r.Next(fields));
+    EXPECT_EQ(r.Quoted(), std::vector<bool>({true, false, false, true}));
 }
 
 TEST(CsvReader, SeparatorsUtf8AndByteOrderMark) {

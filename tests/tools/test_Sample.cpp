@@ -128,9 +128,16 @@ TEST(Sample, CommandWritesTheThreeTables) {
     {
         std::ifstream in(log);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(text, "tamblor: " + (dir / "accounts.dat").string() + ": the file exists already\n");
+        EXPECT_EQ(text, "tamblor sample: " + (dir / "accounts.dat").string() + ": the file exists already\n");
     }
     EXPECT_EQ(fs::last_write_time(dir / "accounts.dat"), before);
+    // A file where the folder should be.
+    EXPECT_EQ(run("sample " + (dir / "accounts.dat").string(), log), 1);
+    {
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, "tamblor sample: " + (dir / "accounts.dat").string() + ": is a table file, not a folder\n");
+    }
     fs::remove_all(tmpl);
 }
 

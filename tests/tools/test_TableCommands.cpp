@@ -58,7 +58,7 @@ protected:
     }
     // The payees of an export (TAB form: the first column).
     std::vector<std::string> Payees(std::vector<std::string> Options) {
-        std::vector<std::string> Args{"export", Table};
+        std::vector<std::string> Args{"export", Table, "--tab"};
         Args.insert(Args.end(), Options.begin(), Options.end());
         const Result R = Run(Args);
         EXPECT_EQ(R.Code, 0) << R.Err;
@@ -108,12 +108,16 @@ TEST_F(TableCommands, DumpHeaderFailures) {
     const std::string Missing = Dir + "/NONE.TXT";
     Result R = Run({"dump-header", Table, Missing});
     EXPECT_EQ(R.Code, 1);
-    EXPECT_EQ(R.Err, "tamblor: " + Missing + ": File not found (the output file must already exist)\n");
+    EXPECT_EQ(R.Err, "tamblor dump-header: " + Missing + ": File not found (the output file must already exist)\n");
     EXPECT_FALSE(fs::exists(Missing));
     std::ofstream(Dir + "/DUMP.TXT").flush();
     R = Run({"dump-header", Dir + "/pay", Dir + "/DUMP.TXT"});  // the name is taken as given
     EXPECT_EQ(R.Code, 1);
-    EXPECT_EQ(R.Err, "tamblor: Cannot open file " + Dir + "/pay\n");
+    EXPECT_EQ(R.Err, "tamblor dump-header: Cannot open file " + Dir + "/pay\n");
+    EXPECT_EQ(ReadFile(Dir + "/DUMP.TXT"), "");
+    R = Run({"dump-header", Dir, Dir + "/DUMP.TXT"});
+    EXPECT_EQ(R.Code, 1);
+    EXPECT_EQ(R.Err, "tamblor dump-header: " + Dir + ": is a directory, not a table file\n");
     EXPECT_EQ(ReadFile(Dir + "/DUMP.TXT"), "");
     R = Run({"dump-header", Dir + "/pay", "-"});
     EXPECT_EQ(R.Code, 1);
@@ -178,12 +182,12 @@ TEST_F(TableCommands, ExportSelectionFailures) {
     // Failures of the table name the table file.
     Result R = Run({"export", Table, "--index", "Amount"});
     EXPECT_EQ(R.Code, 1);
-    EXPECT_EQ(R.Err, "tamblor: " + Table + ": Invalid index\n");
+    EXPECT_EQ(R.Err, "tamblor export: " + Table + ": Invalid index\n");
     R = Run({"export", Table, "--index", "Payee;Amount", "--range-start", "A|x", "--range-end", "B"});
     EXPECT_EQ(R.Code, 1);
-    EXPECT_EQ(R.Err, "tamblor: " + Table + ": 'x' is not a valid floating point value for field 'Amount'\n");
+    EXPECT_EQ(R.Err, "tamblor export: " + Table + ": 'x' is not a valid floating point value for field 'Amount'\n");
     R = Run({"export", Table, "--filter", "Amount >"});
     EXPECT_EQ(R.Code, 1);
-    EXPECT_EQ(R.Err.rfind("tamblor: " + Table + ": ", 0), 0u) << R.Err;
+    EXPECT_EQ(R.Err.rfind("tamblor export: " + Table + ": ", 0), 0u) << R.Err;
     EXPECT_TRUE(R.Out.empty());
 }
