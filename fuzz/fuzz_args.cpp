@@ -5,9 +5,10 @@
 // it and an empty text file o.txt; the command runs with the folder as the
 // working directory. Checked: the exit code is 0, 1 or 2, and a failure says
 // why on the error stream in a line that starts with "tamblor".
-// Arguments that could reach outside the folder (an absolute path, "..") and
-// `sample` runs of more than a few records (10,000 by default) are skipped:
-// every input stays inside the folder and quick.
+// Arguments that could reach outside the folder (an absolute path, also as
+// --option=/path, or "..") and `sample` runs of more than a few records
+// (10,000 by default) are skipped: every input stays inside the folder and
+// quick.
 #include "engine/Engine.h"
 #include "fuzz/FuzzSupport.h"
 #include "rtl/Rtl.h"
@@ -57,7 +58,8 @@ void ResetWork() {
 
 bool StaysInside(const std::vector<std::string>& args) {
     for (const std::string& a : args)
-        if (a.starts_with("/") || a.find("..") != std::string::npos) return false;
+        if (a.starts_with("/") || a.find("=/") != std::string::npos || a.find("..") != std::string::npos)
+            return false;
     return true;
 }
 
