@@ -1,9 +1,11 @@
 #include "engine/Catalog.h"
 
+#include "engine/PageStore.h"
 #include "engine/Vfs.h"
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <algorithm>
 #include <sys/stat.h>
@@ -216,6 +218,198 @@ TableSchema DecodeCatalog(const std::uint8_t* h, std::size_t size, std::int64_t 
     if (fileSize < PageStoreOffset)
         throw EngineError("Table file '" + path + "' is truncated: its catalog area is incomplete");
     return s;
+}
+
+// ------------------------------------------------- the copy in the page store
+
+namespace {
+
+constexpr std::size_t kReservedFirst = 21;  // reserved header bytes, left out of the copy
+constexpr std::size_t kReservedEnd = 40;
+const char kCopyKey[] = "catalog";
+
+std::string ToHex(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    s.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        s.push_back(digits[b >> 4]);
+        s.push_back(digits[b & 15]);
+    }
+    return s;
+}
+
+bool FromHex(const std::string& text, std::vector<std::uint8_t>& out) {
+    if (text.size() % 2 != 0) return false;
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        int v = 0;
+        for (std::size_t k = i; k < i + 2; ++k) {
+            const char c = text[k];
+            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (d < 0) return false;
+            v = v * 16 + d;
+        }
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> WithoutReserved(std::vector<std::uint8_t> catalog) {
+    for (std::size_t i = kReservedFirst; i < kReservedEnd && i < catalog.size(); ++i) catalog[i] = 0;
+    return catalog;
+}
+
+std::string LocaleText(const std::string& locale) { return locale.empty() ? "root" : "'" + locale + "'"; }
+
+std::string KeyColumnNames(const IndexSpec& index, const std::vector<std::string>& names) {
+    std::string s;
+    for (std::size_t i = 0; i < index.Columns.size(); ++i)
+        s += (i ? "+" : "") + names[static_cast<std::size_t>(index.Columns[i])];
+    return s;
+}
+
+// The differences between a decoded catalog and the decoded copy (both
+// exactly DataPos bytes, reserved bytes zeroed). names: the column names to
+// show, by column number.
+std::vector<std::string> CompareWithCopy(const std::vector<std::uint8_t>& cat, const TableSchema& catSchema,
+                                         const std::vector<std::uint8_t>& copy, const TableSchema& copySchema,
+                                         const std::vector<std::string>& names) {
+    std::vector<std::string> out;
+    const auto byteDiffers = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i)
+            if (cat[i] != copy[i]) return std::optional<std::size_t>(i);
+        return std::optional<std::size_t>();
+    };
+    const auto otherByte = [&](const std::string& what, std::size_t at) {
+        out.push_back(what + "the catalog's byte " + std::to_string(at) + " differs from the page store's copy");
+    };
+    if (catSchema.Columns.size() != copySchema.Columns.size() || catSchema.Indexes.size() != copySchema.Indexes.size()) {
+        out.push_back("the catalog has " + std::to_string(catSchema.Columns.size()) + " columns and " +
+                      std::to_string(catSchema.Indexes.size()) + " indexes, the page store " +
+                      std::to_string(copySchema.Columns.size()) + " and " + std::to_string(copySchema.Indexes.size()));
+        return out;
+    }
+    if (catSchema.Locale != copySchema.Locale)
+        out.push_back("the catalog gives the locale " + LocaleText(catSchema.Locale) + ", the page store " +
+                      LocaleText(copySchema.Locale));
+    else if (const auto at = byteDiffers(0, CatalogHeaderSize))
+        otherByte("", *at);
+    for (std::size_t k = 0; k < catSchema.Columns.size(); ++k) {
+        const std::size_t at = CatalogHeaderSize + ColumnRecordSize * k;
+        if (!byteDiffers(at, at + ColumnRecordSize)) continue;
+        const ColumnSpec& c = catSchema.Columns[k];
+        const ColumnSpec& p = copySchema.Columns[k];
+        const std::string what = "column " + std::to_string(k + 1) + " '" + names[k] + "': ";
+        const std::size_t before = out.size();
+        if (c.Name != p.Name) out.push_back(what + "the catalog names it '" + c.Name + "'");
+        if (c.Type != p.Type)
+            out.push_back(what + "the catalog gives type " + std::string(1, c.Type) + ", the page store " +
+                          std::string(1, p.Type));
+        if (cat[at + 12] != copy[at + 12])
+            out.push_back(what + "the catalog gives size " + std::to_string(cat[at + 12]) + ", the page store " +
+                          std::to_string(copy[at + 12]));
+        if (c.AutoInc != p.AutoInc)
+            out.push_back(what + (c.AutoInc ? "the catalog makes it auto-increment, the page store does not"
+                                            : "the page store makes it auto-increment, the catalog does not"));
+        if (out.size() == before) otherByte(what, *byteDiffers(at, at + ColumnRecordSize));
+    }
+    for (std::size_t x = 0; x < catSchema.Indexes.size(); ++x) {
+        const std::size_t at = CatalogHeaderSize + ColumnRecordSize * catSchema.Columns.size() + IndexRecordSize * x;
+        if (!byteDiffers(at, at + IndexRecordSize)) continue;
+        const IndexSpec& c = catSchema.Indexes[x];
+        const IndexSpec& p = copySchema.Indexes[x];
+        const std::string what = "index " + std::to_string(x + 1) + " '" + KeyColumnNames(p, names) + "': ";
+        const std::size_t before = out.size();
+        if (c.Columns != p.Columns)
+            out.push_back(what + "the catalog gives the key columns " + KeyColumnNames(c, names) + ", the page store " +
+                          KeyColumnNames(p, names));
+        if (c.Unique != p.Unique)
+            out.push_back(what + (c.Unique ? "the catalog makes it unique, the page store does not"
+                                           : "the page store makes it unique, the catalog does not"));
+        if (out.size() == before) otherByte(what, *byteDiffers(at, at + IndexRecordSize));
+    }
+    return out;
+}
+
+}  // namespace
+
+void WriteCatalogCopy(PageStore& store, const std::vector<std::uint8_t>& catalog) {
+    store.SetMeta(kCopyKey, Value::Text(ToHex(WithoutReserved(catalog))));
+}
+
+SchemaFindings ExamineSchema(PageStore& store, const std::string& path) {
+    SchemaFindings f;
+    std::vector<std::uint8_t> buf(MaxCatalogSize);
+    std::int64_t fileSize = 0;
+    const std::int64_t n = ReadTableFileBytes(store.Db(), path, buf.data(), MaxCatalogSize, 0, &fileSize);
+    f.Schema = DecodeCatalog(buf.data(), static_cast<std::size_t>(n), fileSize, path);
+    const std::size_t columns = f.Schema.Columns.size();
+    f.Catalog.assign(buf.begin(),
+                     buf.begin() + static_cast<std::ptrdiff_t>(CatalogHeaderSize + ColumnRecordSize * columns +
+                                                               IndexRecordSize * f.Schema.Indexes.size()));
+
+    // The full names, by column number.
+    std::vector<std::string> full(columns);
+    {
+        Query q = store.Prepare("SELECT num, name FROM columns ORDER BY num");
+        while (q.Step()) {
+            const std::int64_t num = q.Int(0);
+            const Value name = q.Column(1);
+            if (num >= 0 && num < static_cast<std::int64_t>(columns) && name.kind == Value::Kind::Text)
+                full[static_cast<std::size_t>(num)] = name.s;
+        }
+    }
+
+    Value stored;
+    if (store.GetMeta(kCopyKey, stored)) {
+        f.HasCopy = true;
+        std::vector<std::uint8_t> copy;
+        TableSchema copySchema;
+        bool readable = stored.kind == Value::Kind::Text && FromHex(stored.s, copy);
+        if (readable) {
+            try {
+                copySchema = DecodeCatalog(copy.data(), copy.size(), PageStoreOffset, path);
+            } catch (const EngineError&) {
+                readable = false;
+            }
+        }
+        if (!readable) {
+            f.Problems.push_back("the page store's copy of the catalog is unreadable");
+            return f;
+        }
+        std::vector<std::string> names(copySchema.Columns.size());
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            const std::string& cut = copySchema.Columns[k].Name;
+            names[k] = k < full.size() && CutUtf8(full[k], CatalogNameBytes) == cut ? full[k] : cut;
+        }
+        f.Problems = CompareWithCopy(WithoutReserved(f.Catalog), f.Schema, WithoutReserved(copy), copySchema, names);
+        if (!f.Problems.empty()) return f;
+    }
+
+    for (std::size_t k = 0; k < columns; ++k) {
+        ColumnSpec& c = f.Schema.Columns[k];
+        if (CutUtf8(full[k], CatalogNameBytes) == c.Name && !full[k].empty())
+            c.Name = full[k];
+        else
+            f.Problems.push_back("column " + std::to_string(k + 1) + " '" + c.Name + "': the page store " +
+                                 (full[k].empty() ? "holds no name for it" : "names it '" + full[k] + "'"));
+    }
+    // The record table must be there with one column per catalog column.
+    try {
+        std::string probe = "SELECT rowid";
+        for (std::size_t c = 0; c < columns; ++c) probe += ",c" + std::to_string(c);
+        store.Prepare(probe + " FROM records LIMIT 0").Step();
+    } catch (const EngineError& e) {
+        f.Problems.push_back(std::string("its page store does not match its catalog: ") + e.what());
+    }
+    return f;
+}
+
+SchemaFindings LoadSchema(PageStore& store, const std::string& path) {
+    SchemaFindings f = ExamineSchema(store, path);
+    if (!f.Problems.empty()) throw EngineError("Table file '" + path + "' is damaged (" + f.Problems.front() + ")");
+    return f;
 }
 
 TableSchema ReadCatalogFromFd(int fd, const std::string& path) {

@@ -18,7 +18,18 @@
 // The catalog holds only the first 10 bytes of each column name (cut before a
 // UTF-8 sequence that would not fit); the full names live in the page store.
 //
-// Ownership: values. Threads: any; functions are reentrant.
+// The page store keeps a copy of what the catalog must say: the catalog's
+// bytes 0 to DataPos with the reserved bytes 21..39 left out (zero in the
+// copy), as hexadecimal text under the meta key "catalog". CreateTable and
+// every schema change write it together with the page store's schema; every
+// open compares it with the catalog (O(1) in the table's size) and refuses a
+// catalog that disagrees: "Table file '<path>' is damaged (column 2 'Payee':
+// the catalog gives type D, the page store C)". A table written before the
+// copy was kept has none: it opens as before, and its next open for writing
+// stores the copy of its catalog as it then is.
+//
+// Ownership: values. Threads: any; functions are reentrant (the functions on
+// a PageStore run on the thread that owns it).
 #pragma once
 
 #include "engine/Engine.h"
@@ -69,5 +80,31 @@ TableSchema DecodeCatalog(const std::uint8_t* data, std::size_t size, std::int64
 // on a file that no page store of this process has open (closing another
 // descriptor of a file drops the process's POSIX locks on it).
 TableSchema ReadCatalogFromFd(int fd, const std::string& path);
+
+class PageStore;
+
+// Stores the copy of the catalog bytes (exactly DataPos of them) in the page
+// store, inside the caller's transaction. Throws EngineError on a failed write.
+void WriteCatalogCopy(PageStore& store, const std::vector<std::uint8_t>& catalog);
+
+// What the catalog and the page store of an open table say about its schema.
+struct SchemaFindings {
+    TableSchema Schema;                 // the catalog's, with the page store's full column names
+    std::vector<std::uint8_t> Catalog;  // the catalog bytes as read (DataPos of them)
+    bool HasCopy = false;               // the page store holds a copy of the catalog
+    // Each disagreement, naming the column or index: the catalog against the
+    // copy, the full names against the catalog, the record table against the
+    // columns. Empty when they agree.
+    std::vector<std::string> Problems;
+};
+
+// Reads the catalog through the page store's connection and checks it as
+// described above. Throws EngineError when the catalog does not decode (the
+// decoder's messages) or the page store cannot be read.
+SchemaFindings ExamineSchema(PageStore& store, const std::string& path);
+
+// ExamineSchema for an open: throws "Table file '<path>' is damaged (<the
+// first problem>)" when there is a problem.
+SchemaFindings LoadSchema(PageStore& store, const std::string& path);
 
 }  // namespace engine

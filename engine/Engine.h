@@ -15,6 +15,7 @@
 //     The new file is written beside the old one and renamed over it.
 //   - BulkInserter adds many rows in one transaction: all or nothing.
 //   - ReadTableInfo reads the catalogue and the record count (for `info`).
+//   - CheckTable verifies a table without changing it (for `check`).
 // Every failure throws engine::EngineError whose message names the file (and
 // the column, index or row concerned).
 //
@@ -107,6 +108,25 @@ void DropIndex(const std::string& path, int index);
 
 // Reads the catalog and the record count of an existing table.
 TableInfo ReadTableInfo(const std::string& path);
+
+// One line of a table check: something checked and found sound, or a
+// problem found (naming the column, index or page concerned).
+struct CheckLine {
+    bool Problem = false;
+    std::string Text;
+};
+
+// Checks the table file at path, reading it only (its page store is opened
+// read-only; nothing is written to the file, not even a checkpoint): the
+// catalog against the page store's copy of it, the full column names and the
+// record table; the page store's own integrity check with the table's
+// collation; every index against its catalog record and its records; the
+// cached record count against the records. Returns a line per check and per
+// problem, in that order; the table is damaged when any line is a problem
+// (a page store that cannot be read is one). Throws EngineError when there is
+// nothing to check: the file does not exist, or another user holds the table
+// exclusively (a schema change or a bulk insert is under way).
+std::vector<CheckLine> CheckTable(const std::string& path);
 
 // Inserts rows in one transaction. Rows are added with Add (one value per
 // column in column order; a null auto-increment column receives the next

@@ -120,6 +120,57 @@ void PrefixFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
                                 : 0);
 }
 
+// filter_logic(program, leaves): runs the postfix program of a deep
+// condition (Fragment::Program) over the values of its leaves, one character
+// '0' or '1' each; 1 when the condition holds, else 0.
+void LogicFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const unsigned char* program = sqlite3_value_text(argv[0]);
+    const int programSize = sqlite3_value_bytes(argv[0]);
+    const unsigned char* leaves = sqlite3_value_text(argv[1]);
+    const int leafCount = sqlite3_value_bytes(argv[1]);
+    if (!program || !leaves) {
+        sqlite3_result_error(ctx, "filter_logic: a program and the values of its leaves are needed", -1);
+        return;
+    }
+    std::vector<bool> stack;
+    int next = 0;
+    for (int i = 0; i < programSize; ++i) {
+        const char op = static_cast<char>(program[i]);
+        if (op == 'x') {
+            if (next >= leafCount) break;
+            stack.push_back(leaves[next++] != '0');
+            continue;
+        }
+        if (op == '!') {
+            if (stack.empty()) break;
+            stack.back() = !stack.back();
+            continue;
+        }
+        if (stack.size() < 2) break;
+        const bool b = stack.back();
+        stack.pop_back();
+        const bool a = stack.back();
+        bool r;
+        switch (op) {
+            case '&': r = a && b; break;
+            case '|': r = a || b; break;
+            case '=': r = a == b; break;
+            case '#': r = a != b; break;
+            case '<': r = a < b; break;
+            case '{': r = a <= b; break;
+            case '>': r = a > b; break;
+            case '}': r = a >= b; break;
+            default: sqlite3_result_error(ctx, "filter_logic: invalid program", -1); return;
+        }
+        stack.back() = r;
+    }
+    if (stack.size() != 1 || next != leafCount) {
+        sqlite3_result_error(ctx, "filter_logic: the program does not fit its leaves", -1);
+        return;
+    }
+    sqlite3_result_int(ctx, stack.back() ? 1 : 0);
+}
+
 // ---------------------------------------------------------------------------
 // Lexer
 
@@ -143,14 +194,105 @@ bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
 
 enum class Kind { Text, Number, Date, Time, Bool };
 
+// A compiled condition: SQL that is always 0 or 1, nested at most
+// MaxSqlDepth parentheses deep. A condition nested deeper than SQLite's
+// parser can take is kept as its logic instead: a postfix program over its
+// leaves, each a condition in SQL (see RegisterFilterSql: filter_logic).
+constexpr int MaxSqlDepth = 16;
+
 struct Fragment {
     std::string Sql;
     std::vector<FilterParam> Params;
+    int Depth = 0;  // nesting of parentheses in Sql
+    // Logic of a deep condition: 'x' takes the next leaf; '!' negates; '&',
+    // '|' and the comparisons '=', '#' (<>), '<', '{' (<=), '>', '}' (>=)
+    // combine the two conditions before them. Empty for an SQL condition.
+    std::string Program;
+    std::vector<Fragment> Leaves;
+
+    bool Deep() const { return !Program.empty(); }
     void Append(const Fragment& f) {
         Sql += f.Sql;
         Params.insert(Params.end(), f.Params.begin(), f.Params.end());
     }
+    // Sets Depth from the parentheses of Sql (which holds no user text).
+    void Measure() {
+        int level = 0;
+        for (char c : Sql) {
+            level += c == '(' ? 1 : c == ')' ? -1 : 0;
+            Depth = std::max(Depth, level);
+        }
+    }
 };
+
+std::string ProgramOf(const Fragment& f) { return f.Deep() ? f.Program : "x"; }
+
+void MoveLeaves(Fragment& from, std::vector<Fragment>& to) {
+    if (!from.Deep()) {
+        to.push_back(std::move(from));
+        return;
+    }
+    for (Fragment& leaf : from.Leaves) to.push_back(std::move(leaf));
+}
+
+// "(l op r)", or the logic of it when that would nest too deeply.
+Fragment Binary(Fragment l, const std::string& sqlOp, char programOp, Fragment r) {
+    Fragment f;
+    if (!l.Deep() && !r.Deep() && std::max(l.Depth, r.Depth) < MaxSqlDepth) {
+        f.Sql.reserve(l.Sql.size() + r.Sql.size() + sqlOp.size() + 2);
+        f.Sql = "(";
+        f.Append(l);
+        f.Sql += sqlOp;
+        f.Append(r);
+        f.Sql += ")";
+        f.Depth = std::max(l.Depth, r.Depth) + 1;
+        return f;
+    }
+    f.Program = ProgramOf(l) + ProgramOf(r) + programOp;
+    MoveLeaves(l, f.Leaves);
+    MoveLeaves(r, f.Leaves);
+    return f;
+}
+
+Fragment Not(Fragment x) {
+    Fragment f;
+    if (!x.Deep() && x.Depth < MaxSqlDepth) {
+        f.Sql = "(NOT ";
+        f.Append(x);
+        f.Sql += ")";
+        f.Depth = x.Depth + 1;
+        return f;
+    }
+    f.Program = ProgramOf(x) + "!";
+    MoveLeaves(x, f.Leaves);
+    return f;
+}
+
+// The leaves' values as one text of '0' and '1' characters: chains of
+// concatenations (flat for SQLite's parser) joined in a balanced tree (so
+// that the expression depth stays far below SQLite's limit).
+Fragment ConcatenatedLeaves(std::vector<Fragment>& leaves, std::size_t from, std::size_t to) {
+    constexpr std::size_t chain = 256;
+    Fragment f;
+    if (to - from > chain) {
+        const std::size_t mid = from + (to - from) / 2;
+        Fragment left = ConcatenatedLeaves(leaves, from, mid);
+        Fragment right = ConcatenatedLeaves(leaves, mid, to);
+        f.Sql = "(";
+        f.Append(left);
+        f.Sql += " || ";
+        f.Append(right);
+        f.Sql += ")";
+        return f;
+    }
+    f.Sql = "(";
+    for (std::size_t i = from; i < to; ++i) {
+        if (i > from) f.Sql += " || ";
+        f.Append(leaves[i]);
+    }
+    f.Sql += ")";
+    return f;
+}
 
 struct Operand {
     enum Source { Column, TextLit, NumLit, BoolLit, Group } Src = Group;
@@ -220,6 +362,13 @@ public:
         Fragment f = Disjunction();
         if (FTok.Kind == Tok::RParen) Fail(FTok.Pos, "unexpected ')'");
         if (FTok.Kind != Tok::End) Fail(FTok.Pos, "AND, OR or end of expression expected");
+        if (f.Deep()) {
+            const Fragment bits = ConcatenatedLeaves(f.Leaves, 0, f.Leaves.size());
+            result.Where = "filter_logic(?, " + bits.Sql + ")";
+            result.Params.push_back(f.Program);
+            result.Params.insert(result.Params.end(), bits.Params.begin(), bits.Params.end());
+            return result;
+        }
         result.Where = std::move(f.Sql);
         result.Params = std::move(f.Params);
         return result;
@@ -358,19 +507,13 @@ private:
     // A chain a OR b OR c ... (or AND) becomes a balanced tree of
     // parenthesised pairs, so that SQLite's expression depth grows with the
     // logarithm of the chain's length, not with the length.
-    static Fragment Balanced(std::vector<Fragment>& parts, std::size_t from, std::size_t to, const char* op) {
+    static Fragment Balanced(std::vector<Fragment>& parts, std::size_t from, std::size_t to, const char* op,
+                             char programOp) {
         if (to - from == 1) return std::move(parts[from]);
         const std::size_t mid = from + (to - from) / 2;
-        Fragment left = Balanced(parts, from, mid, op);
-        Fragment right = Balanced(parts, mid, to, op);
-        Fragment f;
-        f.Sql.reserve(left.Sql.size() + right.Sql.size() + 8);
-        f.Sql = "(";
-        f.Append(left);
-        f.Sql += op;
-        f.Append(right);
-        f.Sql += ")";
-        return f;
+        Fragment left = Balanced(parts, from, mid, op, programOp);
+        Fragment right = Balanced(parts, mid, to, op, programOp);
+        return Binary(std::move(left), op, programOp, std::move(right));
     }
 
     Fragment Disjunction() {
@@ -380,7 +523,7 @@ private:
             Next();
             parts.push_back(Conjunction());
         }
-        return Balanced(parts, 0, parts.size(), " OR ");
+        return Balanced(parts, 0, parts.size(), " OR ", '|');
     }
 
     Fragment Conjunction() {
@@ -390,7 +533,7 @@ private:
             Next();
             parts.push_back(Negation());
         }
-        return Balanced(parts, 0, parts.size(), " AND ");
+        return Balanced(parts, 0, parts.size(), " AND ", '&');
     }
 
     // Nesting (parentheses and NOT) is limited, so that no expression can
@@ -407,11 +550,7 @@ private:
             Next();
             Fragment inner = Negation();
             --FDepth;
-            Fragment f;
-            f.Sql = "(NOT ";
-            f.Append(inner);
-            f.Sql += ")";
-            return f;
+            return Not(std::move(inner));
         }
         return Comparison();
     }
@@ -432,6 +571,7 @@ private:
                 f.Sql = "(" + ColumnId(*left.Col) + (negate ? " IS NOT NULL)" : " IS NULL)");
             else
                 f.Sql = negate ? "1" : "0";  // literals and conditions are never null
+            f.Measure();
             return f;
         }
         if (FTok.Kind == Tok::Op) {
@@ -514,16 +654,21 @@ private:
                 f.Sql = o.BoolValue ? "1" : "0";
                 return f;
             case Operand::Column:
-                if (*KindOfType(o.Col->Type) == Kind::Bool) {
-                    const std::string id = ColumnId(*o.Col);
-                    f.Sql = "(" + id + " IS NOT NULL AND " + id + " <> 0)";
-                    return f;
-                }
+                if (*KindOfType(o.Col->Type) == Kind::Bool) return HoldsTrue(*o.Col);
                 break;
             default:
                 break;
         }
         Fail(FTok.Pos, "comparison operator expected");
+    }
+
+    // A boolean column as a condition: true when it holds true.
+    static Fragment HoldsTrue(const FilterColumn& c) {
+        Fragment f;
+        const std::string id = ColumnId(c);
+        f.Sql = "(" + id + " IS NOT NULL AND " + id + " <> 0)";
+        f.Measure();
+        return f;
     }
 
     static Kind OperandKind(const Operand& o) {
@@ -621,8 +766,6 @@ private:
         Fragment f;
         if (o.Src == Operand::Column) {
             f.Sql = ColumnId(*o.Col);
-        } else if (o.Src == Operand::Group) {
-            f = o.Sql;
         } else {
             f.Sql = "?";
             f.Params.push_back(LiteralParam(o, k, other));
@@ -643,8 +786,9 @@ private:
             f.Sql += "filter_prefix(";
             f.Append(Side(left, Kind::Text, right));
             f.Sql += ", ?, ";
-            f.Params.push_back(right.Text.substr(0, right.Text.size() - 1));
+            f.Params.emplace_back(std::in_place_type<std::string>, right.Text, 0, right.Text.size() - 1);
             f.Sql += caseInsensitive ? "1))" : "0))";
+            f.Measure();
             return f;
         }
 
@@ -664,6 +808,9 @@ private:
                 Fail(opPos, Describe(left) + " cannot be compared with " + Describe(right));
         }
 
+        if (k == Kind::Bool && (left.Src == Operand::Group || right.Src == Operand::Group))
+            return CompareConditions(left, op, right);
+
         Fragment f;
         f.Sql = "(";
         if (left.Src == Operand::Column) f.Sql += ColumnId(*left.Col) + " IS NOT NULL AND ";
@@ -673,6 +820,32 @@ private:
         f.Sql += " " + op + " ";
         f.Append(Side(right, k, left));
         f.Sql += ")";
+        f.Measure();
+        return f;
+    }
+
+    // A comparison of truth values where one side at least is a condition
+    // (which may itself be deep): a column side must not be null and counts
+    // as true when it holds true.
+    Fragment CompareConditions(const Operand& left, const std::string& op, const Operand& right) const {
+        const auto side = [&](const Operand& o, const Operand& other) {
+            if (o.Src == Operand::Column) return HoldsTrue(*o.Col);
+            if (o.Src == Operand::Group) return o.Sql;
+            Fragment f = Side(o, Kind::Bool, other);
+            f.Measure();
+            return f;
+        };
+        static const char* const ops[] = {"=", "<>", "<", "<=", ">", ">="};
+        static const char programOps[] = "=#<{>}";
+        const char programOp = programOps[std::find(std::begin(ops), std::end(ops), op) - std::begin(ops)];
+        Fragment f = Binary(side(left, right), " " + op + " ", programOp, side(right, left));
+        for (const Operand* o : {&right, &left}) {
+            if (o->Src != Operand::Column) continue;
+            Fragment present;
+            present.Sql = "(" + ColumnId(*o->Col) + " IS NOT NULL)";
+            present.Depth = 1;
+            f = Binary(std::move(present), " AND ", '&', std::move(f));
+        }
         return f;
     }
 
@@ -728,6 +901,9 @@ void RegisterFilterSql(sqlite3* db) {
     if (rc == SQLITE_OK)
         rc = sqlite3_create_function_v2(db, "filter_prefix", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
                                         nullptr, PrefixFunction, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "filter_logic", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                        nullptr, LogicFunction, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         throw EngineError(std::string("Cannot register the filter functions: ") + sqlite3_errstr(rc));
 }

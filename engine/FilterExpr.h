@@ -14,8 +14,12 @@
 //   NULL: a comparison with a null side is false, so NOT of it is true.
 //   An empty (or all-blank) expression gives an empty fragment: no
 //   restriction.
-// - The fragment may call the collation and function that RegisterFilterSql()
+// - The fragment may call the collation and functions that RegisterFilterSql()
 //   installs; call it once on every connection that runs a fragment.
+// - Every expression within the nesting limit (100 levels of parentheses and
+//   NOT) compiles to SQL that SQLite's parser takes: a condition nested too
+//   deeply for it is compiled flat, as a program of its logic that
+//   filter_logic runs over the values of its shallow parts.
 // - Errors: CompileFilter() throws engine::EngineError (status -1) with the
 //   message "Filter expression error at position N: <reason>", N being the
 //   1-based character (code point) position in the expression.
@@ -92,9 +96,10 @@ CompiledFilter CompileFilter(std::string_view expression, const std::vector<Filt
 int BindFilterParams(sqlite3_stmt* stmt, int firstIndex, const std::vector<FilterParam>& params);
 
 // Registers on `db` what compiled fragments use: the collation FILTER_FOLD
-// (code-point order of the full Unicode case folding) and the function
+// (code-point order of the full Unicode case folding), the function
 // filter_prefix(value, prefix, caseInsensitive) (1 when the text value starts
-// with prefix, 0 otherwise, NULL when value is NULL). Throws EngineError when
+// with prefix, 0 otherwise, NULL when value is NULL) and the function
+// filter_logic(program, leaves) of deep conditions. Throws EngineError when
 // SQLite refuses the registration.
 void RegisterFilterSql(sqlite3* db);
 

@@ -44,6 +44,20 @@ const char* SqlTypeOf(char type) {
     }
 }
 
+std::string IndexSql(const TableSchema& s, std::size_t k) {
+    const IndexSpec& ix = s.Indexes[k];
+    std::string sql = std::string("CREATE ") + (ix.Unique ? "UNIQUE " : "") + "INDEX ix" + std::to_string(k) +
+                      " ON records(";
+    for (std::size_t i = 0; i < ix.Columns.size(); ++i) {
+        const int c = ix.Columns[i];
+        if (i) sql += ",";
+        sql += "c" + std::to_string(c);
+        if (IsTextType(s.Columns[static_cast<std::size_t>(c)].Type)) sql += " COLLATE MONEYKEY";
+    }
+    if (!ix.Unique) sql += ",rowid";
+    return sql + ")";
+}
+
 // ------------------------------------------------------------------ Query
 
 Query::Query(sqlite3* db, sqlite3_stmt* stmt, const std::string* path) : FDb(db), FStmt(stmt), FPath(path) {}
@@ -147,13 +161,13 @@ bool Query::IsNull(int i) const { return sqlite3_column_type(FStmt, i) == SQLITE
 
 PageStore::~PageStore() { Close(); }
 
-void PageStore::Open(const std::string& path, bool create) {
+void PageStore::Open(const std::string& path, bool create, bool readOnly) {
     Close();
     FPath = path;
     const char* vfs = RegisterPageStoreVfs();
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE,
-                             vfs);
+    const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    int rc = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE, vfs);
     if (rc != SQLITE_OK) {
         const std::string msg = StoreErrorMessage(db, rc, path, "opening");
         sqlite3_close_v2(db);

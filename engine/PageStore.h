@@ -5,7 +5,8 @@
 // Schema inside the page store (fixed identifiers; user text never becomes an
 // identifier):
 //   records(rowid INTEGER PRIMARY KEY AUTOINCREMENT, c0, c1, ...)
-//   meta(key TEXT PRIMARY KEY, value)   -- count, autoinc:<n>, collator, format
+//   meta(key TEXT PRIMARY KEY, value)   -- count, autoinc:<n>, collator, format,
+//                                       -- catalog (the copy of the catalog: Catalog.h)
 //   columns(num INTEGER PRIMARY KEY, name TEXT)
 //   ix<k>: one SQL index per catalog index record
 //
@@ -70,7 +71,9 @@ public:
     // that the caller can check the catalog first) and registers the filter
     // functions; the caller registers MONEYKEY (RegisterMoneyKey) once it
     // knows the table's locale. create: switch the new page store to WAL.
-    void Open(const std::string& path, bool create);
+    // readOnly: a connection that never writes the table file (nor
+    // checkpoints a write-ahead log into it).
+    void Open(const std::string& path, bool create, bool readOnly = false);
     void Close();
     bool IsOpen() const { return FDb != nullptr; }
     sqlite3* Db() const { return FDb; }
@@ -108,5 +111,8 @@ std::string StoreErrorMessage(sqlite3* db, int rc, const std::string& path, cons
 
 // The SQL column declaration of a column type.
 const char* SqlTypeOf(char type);
+
+// The statement that creates the SQL index ix<k> of index record k.
+std::string IndexSql(const TableSchema& schema, std::size_t k);
 
 }  // namespace engine

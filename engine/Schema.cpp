@@ -20,20 +20,6 @@ namespace engine {
 
 namespace {
 
-std::string IndexSql(const TableSchema& s, std::size_t k) {
-    const IndexSpec& ix = s.Indexes[k];
-    std::string sql = std::string("CREATE ") + (ix.Unique ? "UNIQUE " : "") + "INDEX ix" + std::to_string(k) +
-                      " ON records(";
-    for (std::size_t i = 0; i < ix.Columns.size(); ++i) {
-        const int c = ix.Columns[i];
-        if (i) sql += ",";
-        sql += "c" + std::to_string(c);
-        if (IsTextType(s.Columns[static_cast<std::size_t>(c)].Type)) sql += " COLLATE MONEYKEY";
-    }
-    if (!ix.Unique) sql += ",rowid";
-    return sql + ")";
-}
-
 // Builds index k; a unique index over duplicate keys is refused by name.
 void BuildIndex(PageStore& store, const TableSchema& s, std::size_t k, const std::string& path) {
     try {
@@ -111,23 +97,8 @@ void InitialisePageStore(PageStore& store, const TableSchema& schema) {
     for (std::size_t k = 0; k < schema.Indexes.size(); ++k) store.Exec(IndexSql(schema, k));
     store.SetMeta("count", Value::Int(0));
     store.SetMeta("format", Value::Int(1));
+    WriteCatalogCopy(store, EncodeCatalog(schema));
     store.Commit();
-}
-
-// Reads the full schema of an open page store.
-TableSchema LoadSchema(PageStore& store, const std::string& path) {
-    std::vector<std::uint8_t> buf(MaxCatalogSize);
-    std::int64_t fileSize = 0;
-    const std::int64_t n = ReadTableFileBytes(store.Db(), path, buf.data(), MaxCatalogSize, 0, &fileSize);
-    TableSchema s = DecodeCatalog(buf.data(), static_cast<std::size_t>(n), fileSize, path);
-    Query q = store.Prepare("SELECT num, name FROM columns ORDER BY num");
-    while (q.Step()) {
-        const std::int64_t num = q.Int(0);
-        const Value name = q.Column(1);
-        if (num >= 0 && num < static_cast<std::int64_t>(s.Columns.size()) && name.kind == Value::Kind::Text)
-            s.Columns[static_cast<std::size_t>(num)].Name = name.s;
-    }
-    return s;
 }
 
 // Rewrites the table under the table lock: a new file with the new catalog
@@ -144,7 +115,7 @@ void RewriteTable(const std::string& path0, Change change) {
         // of the file holds everything.
         PageStore store;
         store.Open(path, false);
-        old = LoadSchema(store, path);
+        old = LoadSchema(store, path).Schema;
         Collator coll(old.Locale);
         RegisterMoneyKey(store.Db(), &coll);
         store.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
@@ -189,6 +160,7 @@ void RewriteTable(const std::string& path0, Change change) {
             RegisterMoneyKey(store.Db(), &coll);
             store.Begin();
             action(store, next, path);
+            WriteCatalogCopy(store, EncodeCatalog(next));
             store.SetMeta("collator", Value::Text(coll.Version()));
             store.Commit();
             store.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
@@ -302,7 +274,7 @@ BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Im
         m.Store.Open(m.Path, false);
         // Index pages of a large load stay in memory until the commit.
         m.Store.Exec("PRAGMA cache_size=-262144");
-        m.Schema = LoadSchema(m.Store, m.Path);
+        m.Schema = LoadSchema(m.Store, m.Path).Schema;
         m.Coll = std::make_unique<Collator>(m.Schema.Locale);
         RegisterMoneyKey(m.Store.Db(), m.Coll.get());
         m.InsertSql = "INSERT INTO records(";

@@ -107,32 +107,11 @@ void Table::Open(const std::string& path) {
     FLocks.Open(resolved);
     try {
         FStore.Open(resolved, false);
-        // The catalog is read through the page store's own descriptor.
-        std::vector<std::uint8_t> buf(MaxCatalogSize);
-        std::int64_t fileSize = 0;
-        const std::int64_t n = ReadTableFileBytes(FStore.Db(), resolved, buf.data(), MaxCatalogSize, 0, &fileSize);
-        FSchema = DecodeCatalog(buf.data(), static_cast<std::size_t>(n), fileSize, resolved);
+        SchemaFindings found = LoadSchema(FStore, resolved);
+        FSchema = std::move(found.Schema);
         FCollator = std::make_unique<Collator>(FSchema.Locale);
         RegisterMoneyKey(FStore.Db(), FCollator.get());
-        try {
-            Query q = FStore.Prepare("SELECT num, name FROM columns ORDER BY num");
-            while (q.Step()) {
-                const std::int64_t num = q.Int(0);
-                const Value name = q.Column(1);
-                if (num >= 0 && num < static_cast<std::int64_t>(FSchema.Columns.size()) &&
-                    name.kind == Value::Kind::Text &&
-                    CutUtf8(name.s, CatalogNameBytes) == FSchema.Columns[static_cast<std::size_t>(num)].Name)
-                    FSchema.Columns[static_cast<std::size_t>(num)].Name = name.s;
-            }
-            // The record table must be there with one column per catalog column.
-            std::string probe = "SELECT rowid";
-            for (std::size_t c = 0; c < FSchema.Columns.size(); ++c) probe += ",c" + std::to_string(c);
-            probe += " FROM records LIMIT 0";
-            FStore.Prepare(probe).Step();
-        } catch (const EngineError& e) {
-            throw EngineError("Table file '" + resolved + "' is damaged: its page store does not match its catalog (" +
-                              e.what() + ")");
-        }
+        if (!found.HasCopy) StoreCatalogCopy(found.Catalog);
         VerifyCollation();
         FCursor = std::make_unique<Cursor>(FStore, FSchema, *FCollator);
         FPath = resolved;
@@ -146,6 +125,21 @@ void Table::Open(const std::string& path) {
         FCollator.reset();
         FLocks.Close();
         throw;
+    }
+}
+
+void Table::StoreCatalogCopy(const std::vector<std::uint8_t>& catalog) {
+    // A table written before the page store kept a copy of its catalog gets
+    // one at its first open for writing. The table is usable without it, so a
+    // failure leaves it as it was, and a later open tries again.
+    if (sqlite3_db_readonly(FStore.Db(), "main")) return;
+    try {
+        FStore.Begin();
+        Value stored;
+        if (!FStore.GetMeta("catalog", stored)) WriteCatalogCopy(FStore, catalog);
+        FStore.Commit();
+    } catch (const EngineError&) {
+        FStore.Rollback();
     }
 }
 

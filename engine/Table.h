@@ -144,6 +144,7 @@ private:
     // The error of a record that another user deleted meanwhile.
     EngineError DeletedByAnotherUser(std::int64_t recno) const;
     void ApplyVisibility();
+    void StoreCatalogCopy(const std::vector<std::uint8_t>& catalog);
     void VerifyCollation();
 
     bool FOpen = false;

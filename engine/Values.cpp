@@ -195,6 +195,9 @@ Value ConvertClientValue(const ColumnSpec& c, const ClientValue& v, ConvertFor p
     if ((c.Type == 'Y' || c.Type == 'Z') && purpose == ConvertFor::Write)
         throw EngineError("Column '" + c.Name + "' holds the time of the last post and cannot be written");
     if (v.kind == K::Null) return Value::Null();
+    // No stored value holds a NUL character; C-string readers of the record
+    // buffers and the key collation would silently cut or skip the rest.
+    if (v.kind == K::Text && v.s.find('\0') != std::string::npos) Mismatch(c, "(text with a NUL character)");
     const std::string shown = std::string("of type ") + KindName(v.kind);
     switch (c.Type) {
     case 'B':
@@ -342,6 +345,7 @@ Value ParseValue(char type, std::string_view text) {
     c.Size = 255;
     const std::string t(text);
     if (t.empty()) return Value::Null();
+    if (t.find('\0') != std::string::npos) throw EngineError("a value cannot hold a NUL character");
     switch (type) {
     case 'D':
     case 'Z': {

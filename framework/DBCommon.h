@@ -180,6 +180,7 @@ inline constexpr const char* SFieldOutOfRange = "Value of field '%s' is out of r
 inline constexpr const char* SInvalidIntegerValue = "'%s' is not a valid integer value for field '%s'";
 inline constexpr const char* SInvalidFloatValue = "'%s' is not a valid floating point value for field '%s'";
 inline constexpr const char* SInvalidBoolValue = "'%s' is not a valid boolean value for field '%s'";
+inline constexpr const char* SNulInText = "A text with a NUL character is not a valid value for field '%s'";
 inline constexpr const char* SDuplicateName = "A component named %s already exists";
 inline constexpr const char* SCircularDataLink = "Circular datalinks are not allowed";
 inline constexpr const char* SAbstractError = "Abstract Error";

@@ -260,6 +260,9 @@ std::string TStringField::GetAsString() const {
 }
 
 void TStringField::SetAsString(const std::string& Value) {
+    // The record buffer holds the text up to its first NUL: refuse a text
+    // that would be cut there.
+    if (Value.find('\0') != std::string::npos) DatabaseErrorFmt(fw::SNulInText, {DisplayName()});
     const std::string Cut = Utf8Cut(Value, static_cast<std::size_t>(Size()));
     std::vector<char> Buffer(static_cast<std::size_t>(Size()) + 1, '\0');
     std::memcpy(Buffer.data(), Cut.data(), Cut.size());

@@ -1,5 +1,5 @@
 // The `tamblor` tool: command table, dispatcher and the commands create,
-// import, info and sample.
+// import, info, check and sample.
 #include "tools/Commands.h"
 
 #include "engine/Engine.h"
@@ -80,6 +80,17 @@ const char* const kInfoHelp =
     "\n"
     "Shows the columns (name, type letter, size), the indexes (column names joined by ';') and the\n"
     "number of records of TABLE.\n";
+
+const char* const kCheckHelp =
+    "Usage: tamblor check TABLE\n"
+    "\n"
+    "Checks TABLE without changing it (the file is opened for reading only): the catalog against\n"
+    "the copy of it that the page store keeps, the full column names and the record table; the page\n"
+    "store's own integrity check, with the table's collation; every index against its catalog record\n"
+    "and its records; the cached record count against the records. Prints a line per check\n"
+    "(\"ok: ...\") and per problem found (\"PROBLEM: ...\"), then a summary.\n"
+    "\n"
+    "Exit codes: 0 the table is sound, 1 it is damaged (or cannot be checked), 2 usage error.\n";
 
 const char* const kVersionHelp =
     "Usage: tamblor version\n"
@@ -429,6 +440,27 @@ int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ost
 }
 
 // --------------------------------------------------------------------------
+// check
+
+int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+    const ParsedArgs a = ParseArgs(args, {});
+    if (a.Positional.size() != 1) throw UsageError(a.Positional.empty() ? "missing TABLE" : "too many arguments");
+    const std::string& table = a.Positional[0];
+    const std::vector<engine::CheckLine> lines = engine::CheckTable(table);
+    std::size_t problems = 0;
+    out << "checking " << table << "\n";
+    for (const engine::CheckLine& line : lines) {
+        out << (line.Problem ? "PROBLEM: " : "ok: ") << OneLine(line.Text) << "\n";
+        problems += line.Problem ? 1 : 0;
+    }
+    if (problems == 0)
+        out << table << ": no problem found\n";
+    else
+        out << table << ": damaged, " << problems << (problems == 1 ? " problem" : " problems") << " found\n";
+    return problems == 0 ? 0 : 1;
+}
+
+// --------------------------------------------------------------------------
 // sample
 
 int RunSample(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
@@ -455,6 +487,7 @@ const std::vector<Command>& CommandTable() {
         {"export", "write a table as CSV (or TAB or ';' text) through the component", kExportHelp, RunExport},
         {"dump-header", "append a dump of a table file's header to a text file", kDumpHeaderHelp, RunDumpHeader},
         {"info", "show the columns, indexes and record count of a table", kInfoHelp, RunInfo},
+        {"check", "check a table's catalog, page store, indexes and record count", kCheckHelp, RunCheck},
         {"sample", "write the demo tables accounts, payees and transactions", kSampleHelp, RunSample},
         {"version", "show the version of the tool", kVersionHelp, RunVersion},
     };

@@ -45,6 +45,8 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int RunCreate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Exit code 0 when the table is sound, 1 when it is damaged.
+int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunSample(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

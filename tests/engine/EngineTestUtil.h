@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -48,6 +51,30 @@ inline engine::IndexSpec Ix(std::vector<int> cols, bool unique = false) {
     i.Columns = std::move(cols);
     i.Unique = unique;
     return i;
+}
+
+// The bytes of a file ("" when it cannot be read).
+inline std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Overwrites one byte of a file.
+inline void PatchByte(const std::string& path, off_t at, std::uint8_t value) {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, &value, 1, at), 1);
+    ::close(fd);
+}
+
+// The ledger of the catalog and check tests: Payee C 40, Date D, Amount L;
+// index 1 on Payee+Date; locale cs.
+inline void CreateLedger(const std::string& path) {
+    engine::TableSchema s;
+    s.Columns = {Col("Payee", 'C', 40), Col("Date", 'D'), Col("Amount", 'L')};
+    s.Indexes = {Ix({0, 1})};
+    s.Locale = "cs";
+    engine::CreateTable(path, s);
 }
 
 // Asserts that statement throws engine::EngineError whose message equals msg.

@@ -1,12 +1,31 @@
 // The catalog area of a table file: encoding byte for byte, validation of a
-// schema, and the decoder's refusals.
+// schema, the decoder's refusals, and the page store's copy of the catalog
+// that an open compares with it.
 #include "engine/Catalog.h"
+
+#include "engine/PageStore.h"
+#include "engine/Table.h"
 
 #include "EngineTestUtil.h"
 
 using namespace engine;
 using enginetest::Col;
+using enginetest::CreateLedger;
+using enginetest::FileBytes;
 using enginetest::Ix;
+using enginetest::PatchByte;
+using enginetest::TempDir;
+
+namespace {
+
+bool HasCatalogCopy(const std::string& path) {
+    PageStore store;
+    store.Open(path, false);
+    Value v;
+    return store.GetMeta("catalog", v);
+}
+
+}  // namespace
 
 TEST(EngineCatalog, EncodesTheLayoutByteForByte) {
     TableSchema s;
@@ -122,4 +141,77 @@ TEST(EngineCatalog, CutUtf8NeverSplitsASequence) {
     EXPECT_EQ(CutUtf8("abcdefghičk", 10), "abcdefghi");  // č would need bytes 10 and 11
     EXPECT_EQ(CutUtf8("€€€€", 10), "€€€");               // 3 bytes each
     EXPECT_EQ(CutUtf8("𝄞𝄞𝄞", 10), "𝄞𝄞");               // 4 bytes each
+}
+
+TEST(EngineCatalog, AnOpenRefusesACatalogThatDisagreesWithThePageStore) {
+    TempDir dir;
+    const std::string pristine = dir.File("pristine.dat");
+    CreateLedger(pristine);
+    const off_t payee = 40, amount = 40 + 2 * 26, index = 40 + 3 * 26;
+    struct Case {
+        off_t At;
+        std::uint8_t Value;
+        std::string Problem;
+    };
+    const std::vector<Case> cases = {
+        {payee + 11, 'D', "column 1 'Payee': the catalog gives type D, the page store C"},
+        {payee + 12, 0, "column 1 'Payee': the catalog gives size 0, the page store 40"},
+        {amount + 1, 'B', "column 3 'Amount': the catalog names it 'Bmount'"},
+        {amount + 11, 'M', "column 3 'Amount': the catalog gives type M, the page store L"},
+        {amount + 13, 1, "column 3 'Amount': the catalog makes it auto-increment, the page store does not"},
+        {payee + 20, 7, "column 1 'Payee': the catalog's byte 60 differs from the page store's copy"},
+        {index + 2, 2, "index 1 'Payee+Date': the catalog gives the key columns Payee+Amount, the page store Payee+Date"},
+        {index + 11, 1, "index 1 'Payee+Date': the catalog makes it unique, the page store does not"},
+        {14, 'k', "the catalog gives the locale 'ck', the page store 'cs'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Problem);
+        const std::string path = dir.File("damaged.dat");
+        std::filesystem::copy_file(pristine, path, std::filesystem::copy_options::overwrite_existing);
+        PatchByte(path, c.At, c.Value);
+        const std::string before = FileBytes(path);
+        Table t;
+        EXPECT_ENGINE_ERROR(t.Open(path), "Table file '" + path + "' is damaged (" + c.Problem + ")");
+        EXPECT_FALSE(t.IsOpen());
+        EXPECT_EQ(FileBytes(path), before);
+    }
+    // The schema API refuses it too, rather than write values of the wrong
+    // type or bless the damage with a new copy.
+    const std::string path = dir.File("damaged.dat");
+    const std::string problem = "Table file '" + path + "' is damaged (" + cases[0].Problem + ")";
+    std::filesystem::copy_file(pristine, path, std::filesystem::copy_options::overwrite_existing);
+    PatchByte(path, cases[0].At, cases[0].Value);
+    EXPECT_ENGINE_ERROR(BulkInserter{path}, problem);
+    EXPECT_ENGINE_ERROR(AddIndex(path, Ix({2})), problem);
+    EXPECT_ENGINE_ERROR(ReadTableInfo(path), problem);
+    // The reserved bytes of the header are not part of the copy.
+    std::filesystem::copy_file(pristine, path, std::filesystem::copy_options::overwrite_existing);
+    PatchByte(path, 30, 0x5A);
+    Table t;
+    t.Open(path);
+    EXPECT_EQ(t.Schema().Columns[0].Type, 'C');
+}
+
+TEST(EngineCatalog, ATableWithoutACopyGetsOneAtItsNextOpenForWriting) {
+    TempDir dir;
+    const std::string path = dir.File("old.dat");
+    CreateLedger(path);
+    ASSERT_TRUE(HasCatalogCopy(path));
+    {
+        // A table written before the copy was kept.
+        PageStore store;
+        store.Open(path, false);
+        store.Exec("DELETE FROM meta WHERE key='catalog'");
+    }
+    ASSERT_FALSE(HasCatalogCopy(path));
+    {
+        Table t;
+        t.Open(path);
+        EXPECT_EQ(t.Schema().Columns[2].Name, "Amount");
+    }
+    EXPECT_TRUE(HasCatalogCopy(path));
+    PatchByte(path, 40 + 11, 'D');
+    Table t;
+    EXPECT_ENGINE_ERROR(t.Open(path),
+                        "Table file '" + path + "' is damaged (column 1 'Payee': the catalog gives type D, the page store C)");
 }

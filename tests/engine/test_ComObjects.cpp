@@ -314,6 +314,21 @@ TEST_F(ComTest, RefusedValuesNameTheColumn) {
     EXPECT_EQ(OleMessage(T->SetColumnValue(OleVariant("Amount"), VarArrayOf({OleVariant(1)}))),
               "Value of type " + OleVariant::TypeName(VARTYPE(VT_ARRAY | VT_VARIANT)) +
                   " does not fit column 'Amount'");
+    // A text with a NUL character, which readers of record buffers and the
+    // key collation would cut or skip at the NUL, is refused on every path.
+    const WideString nul(u"ab\0cd", 5);
+    EXPECT_EQ(OleMessage(T->SetColumnValue(OleVariant("Name"), OleVariant(nul))),
+              "Value (text with a NUL character) does not fit column 'Name' (type C)");
+    EXPECT_EQ(OleMessage(T->SetWideValue(OleVariant("Wide"), nul)),
+              "Value (text with a NUL character) does not fit column 'Wide' (type U)");
+    EXPECT_EQ(OleMessage(T->SetColumnValue(OleVariant("Memo"), OleVariant(nul))),
+              "Value (text with a NUL character) does not fit column 'Memo' (type M)");
+    EXPECT_EQ(OleMessage(T->SetColumnValue(OleVariant("Day"), OleVariant(WideString(u"2024-01-01\0x", 12)))),
+              "Value (text with a NUL character) does not fit column 'Day' (type D)");
+    std::int32_t st = 0;
+    OleCheck(T->SetIndex(u"Name", &st));
+    EXPECT_EQ(OleMessage(T->SeekKey(OleVariant(nul), &st)),
+              "Value (text with a NUL character) does not fit column 'Name' (type C)");
 }
 
 TEST_F(ComTest, UniqueIndexViolationLeavesTableUnchanged) {

@@ -199,6 +199,15 @@ TEST_F(CursorTest, CountsUnderFilterRangeAndIndexAreRecomputedOnChange) {
     T.SetIndex("Day+Amount");
     T.SetVisibility("Flag", 0, std::vector<CV>{CV::Int(10)}, std::vector<CV>{CV::Int(19)});
     EXPECT_EQ(T.CountRecords(), 5);
+    const std::vector<std::int64_t> flagged = RecNos();
+    // 60 NOTs in 30 groups: deeper than SQLite's parser takes as it stands.
+    std::string deep = "Flag";
+    for (int i = 0; i < 30; ++i) deep = "NOT (NOT " + deep + ")";
+    T.SetVisibility(deep, 0, std::vector<CV>{CV::Int(10)}, std::vector<CV>{CV::Int(19)});
+    EXPECT_EQ(T.CountRecords(), 5);
+    EXPECT_EQ(RecNos(), flagged);
+    EXPECT_EQ(RecNosBackward(), flagged);
+    T.SetVisibility("Flag", 0, std::vector<CV>{CV::Int(10)}, std::vector<CV>{CV::Int(19)});
     Add("new", 12, 1, true);
     EXPECT_EQ(T.CountRecords(), 6);
     ASSERT_TRUE(T.MoveToRecord(11));  // day 10, flag true

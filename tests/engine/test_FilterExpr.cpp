@@ -289,6 +289,50 @@ TEST_F(FilterTest, LongAndDeepExpressions) {
               "Filter expression error at position 401: expression nested too deeply (more than 100 levels)");
 }
 
+TEST_F(FilterTest, EveryExpressionWithinTheNestingLimitRuns) {
+    // SQLite's parser takes far fewer levels of parentheses than the limit
+    // of 100 allows; deeper conditions are compiled flat.
+    const auto nots = [](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += "NOT ";
+        return s;
+    };
+    const std::vector<int> cleared = {1, 4, 6, 8, 10, 12, 14}, notCleared = {2, 3, 5, 7, 9, 11, 13};
+    EXPECT_EQ(Match(nots(60) + "Cleared"), V(cleared));
+    EXPECT_EQ(Match(nots(61) + "Cleared"), V(notCleared));
+    EXPECT_EQ(Match(nots(100) + "Cleared"), V(cleared));
+    std::string grouped = "Cleared";
+    for (int i = 0; i < 50; ++i) grouped = "NOT (" + grouped + ")";
+    EXPECT_EQ(Match(grouped), V(cleared));
+
+    // 100 levels of AND inside OR inside AND ...: only Count = 5 decides
+    // (no record has Count 1000; a null Count fails every comparison).
+    std::string alternating = "Count = 5";
+    for (int i = 0; i < 100; ++i)
+        alternating = i % 2 == 0 ? "Count <> 1000 AND (" + alternating + ")" : "Count = 1000 OR (" + alternating + ")";
+    EXPECT_EQ(Match(alternating), V({7}));
+    // Conditions compared with conditions, 99 and 100 levels deep: a cleared
+    // record gives true at every level, an uncleared one alternates, a null
+    // one is false from the first comparison on.
+    std::string compared = "Cleared";
+    for (int i = 0; i < 99; ++i) compared = "Cleared = (" + compared + ")";
+    EXPECT_EQ(Match(compared), V({1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+    EXPECT_EQ(Match("Cleared = (" + compared + ")"), V(cleared));
+    EXPECT_EQ(Match("(" + compared + ") <> TRUE"), V({3}));
+
+    // Many deep branches with values and long chains among them.
+    std::string branches;
+    for (const char* count : {"5", "100", "2", "1000", "1000", "1000", "1000", "1000", "1000", "1000", "1000", "1000",
+                              "1000", "1000", "1000", "1000", "1000", "1000", "1000", "1000"}) {
+        std::string branch = "Count = " + std::string(count) + " AND Name <> 'nobody*'";
+        for (int i = 0; i < 3000 / 20; ++i) branch += " AND Count <> " + std::to_string(2000 + i);
+        for (int i = 0; i < 20; ++i)
+            branch = i % 2 == 0 ? "Amount <> 1000 AND (" + branch + ")" : "Time = '11:11' OR (" + branch + ")";
+        branches += (branches.empty() ? "(" : " OR (") + branch + ")";
+    }
+    EXPECT_EQ(Match(branches), V({6, 7, 9}));
+}
+
 TEST_F(FilterTest, UserTextNeverBecomesSql) {
     // The doubled quote is part of the literal: the whole text is one value.
     EXPECT_EQ(Match("Name = 'x'' OR 1=1 --'"), V({11}));

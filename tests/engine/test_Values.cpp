@@ -90,6 +90,7 @@ TEST(EngineValues, ParseValueReadsTheTextForms) {
     EXPECT_ENGINE_ERROR(ParseValue('T', "12"), "'12' is not a time (HH:MM[:SS])");
     EXPECT_ENGINE_ERROR(ParseValue('I', "1.5"), "'1.5' is not an integer");
     EXPECT_ENGINE_ERROR(ParseValue('G', "{123}"), "'{123}' is not a GUID");
+    EXPECT_ENGINE_ERROR(ParseValue('D', std::string("2000-01-01\0x", 12)), "a value cannot hold a NUL character");
     EXPECT_EQ(DayFromCivil(1, 1, 1), MinDay);
     EXPECT_EQ(DayFromCivil(9999, 12, 31), MaxDay);
 }

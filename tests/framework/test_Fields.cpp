@@ -176,6 +176,11 @@ TEST_F(TypedFields, ConversionMessages) {
               "-1 is not a valid value for field 'COUNT'. The allowed range is 0 to 65535");
     EXPECT_EQ(MessageOf<EDatabaseError>([&] { F("FLAG")->AsDateTime(); }),
               "Cannot access field 'FLAG' as type DateTime");
+    // A text field would keep the text only up to a NUL character.
+    const std::string name = F("NAME")->AsString();
+    EXPECT_EQ(MessageOf<EDatabaseError>([&] { F("NAME")->SetAsString(std::string("ab\0cd", 5)); }),
+              "A text with a NUL character is not a valid value for field 'NAME'");
+    EXPECT_EQ(F("NAME")->AsString(), name);
     // Nothing was stored by the failed conversions.
     EXPECT_EQ(F("AMOUNT")->AsInteger(), 123456);
     EXPECT_EQ(F("SMALL")->AsInteger(), -5);

@@ -151,10 +151,10 @@ TEST_F(ToolTest, HelpForTheToolAndEachCommand) {
     EXPECT_EQ(r.Code, 0);
     EXPECT_EQ(r.Err, "");
     EXPECT_EQ(r.Out.rfind("Usage: tamblor COMMAND [ARGUMENTS]\n", 0), 0u) << r.Out;
-    for (const char* c : {"create", "import", "info", "sample"})
+    for (const char* c : {"create", "import", "info", "check", "sample"})
         EXPECT_NE(r.Out.find(std::string("\n  ") + c + " "), std::string::npos) << c;
 
-    for (const char* c : {"create", "import", "info", "sample"}) {
+    for (const char* c : {"create", "import", "info", "check", "sample"}) {
         r = Run({c, "--help"});
         EXPECT_EQ(r.Code, 0) << c;
         EXPECT_EQ(r.Out.rfind(std::string("Usage: tamblor ") + c + " ", 0), 0u) << r.Out;
@@ -202,6 +202,7 @@ TEST_F(ToolTest, UsageErrorsExitWithTwo) {
                 "tamblor import: invalid separator '::' (one ASCII character other than '\"', or 'tab') (see tamblor import --help)");
     expectUsage({"info"}, "tamblor info: missing TABLE (see tamblor info --help)");
     expectUsage({"info", t, t}, "tamblor info: too many arguments (see tamblor info --help)");
+    expectUsage({"check"}, "tamblor check: missing TABLE (see tamblor check --help)");
     expectUsage({"sample", P("s"), "--records", "-5"},
                 "tamblor sample: invalid value '-5' for --records (0 to 100000000) (see tamblor sample --help)");
     EXPECT_FALSE(fs::exists(t));  // nothing was created by a refused command line
@@ -284,6 +285,33 @@ TEST_F(ToolTest, CreateImportInfoRoundTrip) {
     EXPECT_EQ(StoredRows(t, 3).back(), "5|'a;b'|7.0");
 }
 
+TEST_F(ToolTest, CheckExitsWithZeroWhenSoundAndOneWhenDamaged) {
+    const std::string t = P("ledger.dat");
+    CreateLedger(t);
+    const std::string store = "ok: page store: its integrity check, with the table's collation, found nothing wrong\n";
+    const std::string count = "ok: records: 0, as the cached count says\n";
+    Result r = Run({"check", t});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.Out, "checking " + t + "\nok: catalog: 8 columns, 1 index, locale cs, as the page store's copy of it says\n" +
+                         store + "ok: index 1 'Name': as its catalog record says, 0 entries for 0 records\n" + count + t +
+                         ": no problem found\n");
+
+    // Column 2 (Name, C) turned into a date column in the catalog.
+    std::string bytes = ReadFile(t);
+    bytes[40 + 26 + 11] = 'D';
+    WriteFile(t, bytes);
+    r = Run({"check", t});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.Out, "checking " + t + "\nPROBLEM: column 2 'Name': the catalog gives type D, the page store C\n" +
+                         store + count + t + ": damaged, 1 problem found\n");
+    EXPECT_EQ(ReadFile(t), bytes);
+    r = Run({"info", t});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor: Table file '" + t + "' is damaged (column 2 'Name': the catalog gives type D, the page store C)\n");
+}
+
 TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
     const std::string t = P("ledger.dat");
     CreateLedger(t);
@@ -311,6 +339,7 @@ TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
     importFails("Name,Memo\nx,\"open\nnever closed\n", "line 2: quoted field not closed");
     importFails("Name\n\"two\nlines\"\nbad\"quote\n", "line 4: quote inside an unquoted field");
     importFails("Name\nab\xC3\n", "line 2, column 'Name': not valid UTF-8");
+    importFails(std::string("Name,Memo\nx,a\0b\n", 16), "line 2, column 'Memo': a value cannot hold a NUL character");
     importFails("", "the file is empty (a header line is expected)");
     // The error message stays on one line even for a value with a line break.
     importFails("Name,Day\nx,\"2024\n01\"\n", "line 2, column 'Day': ");
