@@ -19,7 +19,6 @@
 // trials, ...") and every fault it finds on the error stream; the exit code is
 // 0 when nothing was found, 1 otherwise, 2 for a wrong command line.
 // Children are forked while the process has no table open and no thread.
-#include "engine/Collation.h"
 #include "engine/Engine.h"
 #include "engine/PageStore.h"
 #include "engine/StorageIo.h"
@@ -78,29 +77,11 @@ std::vector<long> Numbers(const std::string& line, std::size_t skip = 0) {
     return out;
 }
 
-// The table's integrity: "" when clean, else the problem. The table opens;
-// the page store's own integrity check (with the table's collation) is
-// clean; the cached record count matches the records.
+// The table's integrity as `tamblor check` finds it: "" when sound, else its
+// report.
 std::string CheckTable(const std::string& path) {
-    try {
-        engine::Table t;
-        t.Open(path);
-        engine::PageStore store;
-        store.Open(path, false);
-        engine::Collator collator(t.Schema().Locale);
-        engine::RegisterMoneyKey(store.Db(), &collator);
-        std::string result;
-        for (engine::Query q = store.Prepare("PRAGMA integrity_check"); q.Step();) result += q.Column(0).s + "\n";
-        if (result != "ok\n") return "integrity check: " + result;
-        engine::Query count = store.Prepare("SELECT count(*) FROM records");
-        count.Step();
-        if (count.Int(0) != t.CountRecords())
-            return "the record count is " + std::to_string(t.CountRecords()) + ", the table holds " +
-                   std::to_string(count.Int(0));
-        return "";
-    } catch (const std::exception& e) {
-        return e.what();
-    }
+    std::ostringstream out, err;
+    return tools::RunTool({"check", path}, out, err) == 0 ? std::string() : out.str() + err.str();
 }
 
 // Every record of the table in record-number order, one line each, after
