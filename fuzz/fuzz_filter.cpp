@@ -97,7 +97,7 @@ void CheckRefusal(const std::string& message, const std::string& expression) {
 // The compiled fragment holds only what the compiler itself writes.
 void CheckFragment(const std::string& sql, std::size_t params, std::size_t columns) {
     static const std::set<std::string> words = {"AND", "OR", "NOT", "IS", "NULL", "COLLATE", "FILTER_FOLD",
-                                                "BINARY", "filter_prefix"};
+                                                "BINARY", "filter_prefix", "filter_logic"};
     std::size_t marks = 0;
     for (std::size_t i = 0; i < sql.size();) {
         const unsigned char c = static_cast<unsigned char>(sql[i]);
@@ -119,7 +119,7 @@ void CheckFragment(const std::string& sql, std::size_t params, std::size_t colum
             ++marks;
             ++i;
         } else {
-            fuzz::Check(std::string(" (),=<>").find(static_cast<char>(c)) != std::string::npos,
+            fuzz::Check(std::string(" (),=<>|").find(static_cast<char>(c)) != std::string::npos,
                         "the statement holds a character of the expression: " + sql);
             ++i;
         }
