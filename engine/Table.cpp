@@ -579,8 +579,15 @@ void Table::Delete() {
     FLockedRecords.erase(recno);
     FCursor->Invalidate();
     // Next visible record; the previous one at the end; none when empty.
-    if (!FCursor->Next()) {
-        if (!FCursor->Prior()) FCursor->Clear();
+    // The delete is committed: a failure to read the record to move to (an
+    // I/O error) leaves no current record rather than report the delete as
+    // failed; the next positioning reads again.
+    try {
+        if (!FCursor->Next()) {
+            if (!FCursor->Prior()) FCursor->Clear();
+        }
+    } catch (const EngineError&) {
+        FCursor->Clear();
     }
     FCursor->Forget(recno);
 }

@@ -7,8 +7,18 @@ CsvReader::CsvReader(std::istream& in, char separator) : FBuf(in.rdbuf()), FSepa
         throw std::invalid_argument("a quote or a line break cannot separate fields");
 }
 
-int CsvReader::Get() { return FBuf ? FBuf->sbumpc() : std::char_traits<char>::eof(); }
-int CsvReader::Peek() { return FBuf ? FBuf->sgetc() : std::char_traits<char>::eof(); }
+int CsvReader::Get() {
+    if (!FPending.empty()) {
+        const int c = static_cast<unsigned char>(FPending.front());
+        FPending.erase(0, 1);
+        return c;
+    }
+    return FBuf ? FBuf->sbumpc() : std::char_traits<char>::eof();
+}
+int CsvReader::Peek() {
+    if (!FPending.empty()) return static_cast<unsigned char>(FPending.front());
+    return FBuf ? FBuf->sgetc() : std::char_traits<char>::eof();
+}
 
 // Record parser, one character at a time:
 //   state          | character            | action, next state
@@ -34,11 +44,24 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
     FQuoted.clear();
     if (!FStarted) {
         FStarted = true;
-        if (Peek() == 0xEF) {  // byte order mark EF BB BF
+        // The byte order mark EF BB BF is skipped. Any other character that
+        // starts with EF (U+F000 to U+FFFF) is data: the bytes read to tell
+        // are read again. EF BB before a byte that cannot continue a
+        // character is a damaged mark.
+        if (Peek() == 0xEF) {
             Get();
-            if (Peek() != 0xBB || (Get(), Peek() != 0xBF))
-                throw CsvError(1, "invalid byte order mark");
-            Get();
+            if (Peek() != 0xBB) {
+                FPending = "\xEF";
+            } else {
+                Get();
+                const int c = Peek();
+                if (c == 0xBF)
+                    Get();
+                else if (c >= 0x80 && c < 0xBF)
+                    FPending = "\xEF\xBB";
+                else
+                    throw CsvError(1, "invalid byte order mark");
+            }
         }
     }
     // Skip empty lines.

@@ -3,7 +3,8 @@
 // CsvReader reads records from a stream, one at a time, so a large file never
 // sits in memory whole. Fields are returned as the raw bytes between the
 // separators (UTF-8 is passed through untouched; a leading UTF-8 byte order
-// mark of the input is skipped). Rules:
+// mark of the input is skipped, and a first character that merely starts
+// with the mark's first byte is data). Rules:
 //   - records end at CR LF, LF or a lone CR; the last one may lack it;
 //   - a field that starts with '"' is quoted: it may hold separators, line
 //     breaks and quotes written as two quotes, and ends at a quote followed
@@ -57,6 +58,7 @@ private:
     int Peek();
 
     std::streambuf* FBuf;
+    std::string FPending;  // bytes read ahead at the start, returned first
     char FSeparator;
     std::int64_t FLine = 1;
     std::int64_t FRecordLine = 0;

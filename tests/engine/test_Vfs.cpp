@@ -70,6 +70,20 @@ public:
     }
 };
 
+// Fails every read once a write to the write-ahead log went through: a disk
+// that fails the reads that follow a commit.
+class ReadsFailAfterCommit : public StorageIo {
+public:
+    bool Committed = false;
+    int Write(StorageFile& f, const void* b, int n, std::int64_t off) override {
+        if (f.Kind == FileKind::Wal) Committed = true;
+        return StorageIo::Write(f, b, n, off);
+    }
+    int Read(StorageFile& f, void* b, int n, std::int64_t off) override {
+        return Committed ? SQLITE_IOERR_READ : StorageIo::Read(f, b, n, off);
+    }
+};
+
 // Runs child(in, out) in a forked process; returns its pid and the parent's
 // pipe ends (write to the child, read from the child).
 struct Child {
@@ -174,6 +188,38 @@ TEST(EngineVfs, FailedWriteLeavesTableAsBefore) {
         Add(t, "after", 2);
         EXPECT_EQ(t.CountRecords(), before + 2);
     }
+}
+
+TEST(EngineVfs, ACommittedDeleteIsDoneWhenTheNextRecordCannotBeRead) {
+    TempDir dir;
+    const std::string path = dir.File("delete.dat");
+    TableSchema schema;
+    schema.Columns = {Col("Memo", 'M')};
+    CreateTable(path, schema);
+    {
+        // Long texts: reading the next record reads pages of its own.
+        BulkInserter in(path);
+        for (int i = 1; i <= 400; ++i) in.Add({Value::Text(std::string(3000, 'x') + std::to_string(i))});
+        in.Commit();
+    }
+    Table t;
+    t.Open(path);
+    ASSERT_TRUE(t.MoveToRecord(200));
+    ReadsFailAfterCommit io;
+    {
+        IoScope scope(&io);
+        t.Delete();  // committed: moving on to the next record is no part of it
+    }
+    ASSERT_TRUE(io.Committed);
+    EXPECT_EQ(t.RecordNumber(), -1);
+    EXPECT_TRUE(t.Eof() && t.Bof());
+    ASSERT_TRUE(t.MoveToRecord(201));
+    EXPECT_FALSE(t.MoveToRecord(200));
+    EXPECT_EQ(t.CountRecords(), 399);
+    t.Close();
+    t.Open(path);
+    EXPECT_FALSE(t.MoveToRecord(200));
+    EXPECT_EQ(t.CountRecords(), 399);
 }
 
 TEST(EngineVfs, CorruptedPageStoreGivesClearError) {

@@ -78,6 +78,9 @@ TEST(CsvReader, SeparatorsUtf8AndByteOrderMark) {
     EXPECT_EQ(ReadAll("a;\"b;c\";d", ';'), Records({{"a", "b;c", "d"}}));
     EXPECT_EQ(ReadAll("\xEF\xBB\xBFNázev,Částka\nŽluťoučký kůň,1\n"),
               Records({{"Název", "Částka"}, {"Žluťoučký kůň", "1"}}));
+    // A first character that starts like the mark is data: U+FF01 and U+FEC0.
+    EXPECT_EQ(ReadAll("\xEF\xBC\x81,a\n"), Records({{"\xEF\xBC\x81", "a"}}));
+    EXPECT_EQ(ReadAll("\xEF\xBB\x80\n"), Records({{"\xEF\xBB\x80"}}));
     std::istringstream empty;
     EXPECT_THROW(CsvReader(empty, '"'), std::invalid_argument);
 }
