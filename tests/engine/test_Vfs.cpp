@@ -79,8 +79,10 @@ public:
         if (f.Kind == FileKind::Wal) Committed = true;
         return StorageIo::Write(f, b, n, off);
     }
+    // Pages only: the catalog area and the log's own header stay readable.
     int Read(StorageFile& f, void* b, int n, std::int64_t off) override {
-        return Committed ? SQLITE_IOERR_READ : StorageIo::Read(f, b, n, off);
+        const bool page = f.Kind == FileKind::Table && off >= PageStoreOffset;
+        return Committed && page ? SQLITE_IOERR_READ : StorageIo::Read(f, b, n, off);
     }
 };
 

@@ -201,7 +201,8 @@ private:
     engine::SetStorageIo(&io);
     try {
         engine::PageStore store;
-        store.Open(path, false);
+        store.Open(path, engine::OpenMode::ReadWrite);
+        store.StartReading();
         for (;;) {
             store.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
             SleepMs(2);
