@@ -18,6 +18,17 @@ bool KeptAsText(TField* Field) {
     return Field->IsBlob() || Field->DataType() == ftString || Field->DataType() == ftGuid;
 }
 
+// Noting a change never fails the operation noted, which has succeeded or
+// is under way: a change that cannot be noted is one that cannot be taken
+// back, nothing more.
+template <class F>
+void Quietly(F&& Note) noexcept {
+    try {
+        Note();
+    } catch (...) {
+    }
+}
+
 const char* ChangeName(TChangeKind Kind) {
     switch (Kind) {
         case TChangeKind::Edit: return "change";
@@ -30,7 +41,10 @@ const char* ChangeName(TChangeKind Kind) {
 }  // namespace
 
 TUndoLog::TUndoLog(TMoneyTable* Table) : FTable(Table) {
-    FTable->AfterEdit = [this](TDataSet* D) { FPending = TEntry{TChangeKind::Edit, D->RecNo(), Capture(D), {}}; };
+    FTable->AfterEdit = [this](TDataSet* D) {
+        FPending.reset();
+        Quietly([&] { FPending = TEntry{TChangeKind::Edit, D->RecNo(), Capture(D), {}}; });
+    };
     FTable->BeforePost = [this](TDataSet* D) {
         if (D->State() == dsInsert) FPending = TEntry{TChangeKind::Insert, 0, {}, {}};
     };
@@ -38,20 +52,23 @@ TUndoLog::TUndoLog(TMoneyTable* Table) : FTable(Table) {
         if (!FPending || FPending->Kind == TChangeKind::Delete) return;
         TEntry Entry = std::move(*FPending);
         FPending.reset();
-        // The table stands on the record just posted.
-        if (Entry.Kind == TChangeKind::Insert) Entry.RecNo = D->RecNo();
-        else if (D->RecNo() != Entry.RecNo) return;
-        Entry.New = Capture(D);
-        if (Entry.Kind == TChangeKind::Edit && Entry.New == Entry.Old) return;
-        Note(std::move(Entry));
+        Quietly([&] {
+            // The table stands on the record just posted.
+            if (Entry.Kind == TChangeKind::Insert) Entry.RecNo = D->RecNo();
+            else if (D->RecNo() != Entry.RecNo) return;
+            Entry.New = Capture(D);
+            if (Entry.Kind == TChangeKind::Edit && Entry.New == Entry.Old) return;
+            Note(std::move(Entry));
+        });
     };
     FTable->AfterCancel = [this](TDataSet*) { FPending.reset(); };
     FTable->BeforeDelete = [this](TDataSet* D) {
-        FPending = TEntry{TChangeKind::Delete, D->RecNo(), Capture(D), {}};
+        FPending.reset();
+        Quietly([&] { FPending = TEntry{TChangeKind::Delete, D->RecNo(), Capture(D), {}}; });
     };
     FTable->AfterDelete = [this](TDataSet*) {
         if (!FPending || FPending->Kind != TChangeKind::Delete) return;
-        Note(std::move(*FPending));
+        Quietly([&] { Note(std::move(*FPending)); });
         FPending.reset();
     };
 }

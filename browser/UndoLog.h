@@ -13,7 +13,8 @@
 // "Changed" means: a field no longer holds the value the window posted. The
 // fields compared and restored are the data fields a client can write (not
 // _RECNO_, nor the time and date of the last post, which the engine keeps).
-// An edit posted without a change of value is not noted.
+// An edit posted without a change of value is not noted, nor a change whose
+// values cannot be read (noting never fails the post or delete noted).
 //
 // The log keeps the latest MaxEntries changes. Clear() forgets them all; the
 // window calls it when its table closes, so nothing is undone in a table

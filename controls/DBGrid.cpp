@@ -521,14 +521,16 @@ std::string TDBGrid::CellText(int Row, int Col) const {
     return ReadRow(Row)[static_cast<std::size_t>(Col)];
 }
 
+bool TDBGrid::HasSelectedCell() const {
+    return SelectedField() != nullptr && LinkActiveAndOpen() && !DataSet()->IsEmpty();
+}
+
 std::string TDBGrid::SelectedCellText() const {
-    TField* F = SelectedField();
-    if (F == nullptr || !LinkActiveAndOpen() || DataSet()->IsEmpty()) return {};
-    return F->DisplayText();
+    return HasSelectedCell() ? SelectedField()->DisplayText() : std::string();
 }
 
 bool TDBGrid::CopySelectedCell() {
-    if (SelectedField() == nullptr || !LinkActiveAndOpen() || DataSet()->IsEmpty()) return false;
+    if (!HasSelectedCell()) return false;
     QGuiApplication::clipboard()->setText(QString::fromStdString(SelectedCellText()));
     return true;
 }
@@ -792,7 +794,11 @@ bool TDBGrid::HandleKey(QKeyEvent* Event) {
     const bool Ctrl = Mods == Qt::ControlModifier;
     const bool Open = LinkActiveAndOpen();
     TDataSet* DS = DataSet();
-    if (Event->matches(QKeySequence::Copy)) return CopySelectedCell();
+    if (Event->matches(QKeySequence::Copy)) {
+        bool Copied = false;
+        Guarded([&] { Copied = CopySelectedCell(); });
+        return Copied;
+    }
     switch (Event->key()) {
         case Qt::Key_Up:
             if (!Plain || !Open) return false;

@@ -194,6 +194,8 @@ private:
     // ---- helpers ----
     TDataSet* DataSet() const;
     bool LinkActiveAndOpen() const;
+    // The grid has a selected column and the dataset a current record.
+    bool HasSelectedCell() const;
     void BuildColumns();
     int DefaultColumnWidth(TField* Field) const;
     void UpdateFontMetrics();
