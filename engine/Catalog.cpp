@@ -344,6 +344,8 @@ SchemaFindings ExamineSchema(PageStore& store, const std::string& path) {
     std::int64_t fileSize = 0;
     const std::int64_t n = ReadTableFileBytes(store.Db(), path, buf.data(), MaxCatalogSize, 0, &fileSize);
     f.Schema = DecodeCatalog(buf.data(), static_cast<std::size_t>(n), fileSize, path);
+    // The first read of the page store: its side files are checked here.
+    store.StartReading();
     const std::size_t columns = f.Schema.Columns.size();
     f.Catalog.assign(buf.begin(),
                      buf.begin() + static_cast<std::ptrdiff_t>(CatalogHeaderSize + ColumnRecordSize * columns +

@@ -8,7 +8,11 @@
 //   8  4  offset of the page store, 65536
 //  12  1  IndexCount
 //  13  8  collation locale, ASCII, zero-padded ("" = ICU root)
-//  21 19  reserved, zero
+//  21  8  table identity: random, given when the first write-ahead log of the
+//         table is begun (zero in a table written before tables had one)
+//  29  8  log stamp: changes whenever a write-ahead log is begun
+//  37  3  reserved, zero
+//         (identity and stamp tie the side files to the table: see Vfs.h)
 //  40     column records, 26 bytes each: name length L (<= 10), 10 name
 //         bytes, type letter, size, flags (bit 0 auto-increment), 12 zero
 //  ..     index records, 13 bytes each: n key columns (1 to 10), n column

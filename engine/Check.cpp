@@ -70,7 +70,7 @@ std::vector<CheckLine> CheckTable(const std::string& path0) {
     PageStore store;
     SchemaFindings found;
     try {
-        store.Open(path, false, true);
+        store.Open(path, OpenMode::Inspect);
         // One read transaction: every check sees the same state of the table.
         store.Exec("BEGIN");
         found = ExamineSchema(store, path);

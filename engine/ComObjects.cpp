@@ -1,4 +1,4 @@
-// The engine's COM objects: the table (IBFTable7), the string object
+// The engine's COM objects: the table (IBFTable7, with IBFTableAccess), the string object
 // (IBFString) and the relation object, and their registration.
 //
 // This file is the one boundary where engine::EngineError becomes a COM
@@ -69,7 +69,7 @@ OleVariant ToVariant(const ColumnSpec& c, const Value& v) {
     }
 }
 
-class BFTableObject final : public rtl::ComObject<IBFTable7> {
+class BFTableObject final : public rtl::ComObject<IBFTableAccess> {
 public:
     ~BFTableObject() override {
         FTable.Close();
@@ -156,7 +156,14 @@ public:
             WideString path = Path.IsEmpty() || Path.IsNull() ? FTablePath : Path.ToWide();
             if (path.empty()) throw EngineError("No table file name was given");
             FColumnCache.clear();
-            FTable.Open(Utf16ToUtf8(path));
+            FTable.Open(Utf16ToUtf8(path), FOpenReadOnly);
+            return 0;
+        });
+    }
+    HRESULT SetOpenReadOnly(WordBool ReadOnly) override {
+        return Guard(nullptr, [&] {
+            if (FTable.IsOpen()) throw EngineError("Table '" + FTable.Path() + "' is already open", stAlreadyOpen);
+            FOpenReadOnly = ReadOnly != VARIANT_FALSE;
             return 0;
         });
     }
@@ -468,6 +475,7 @@ private:
 
     Table FTable;
     WideString FTablePath;
+    bool FOpenReadOnly = false;  // SetOpenReadOnly
     std::int32_t FLastStatus = 0;
     mutable std::vector<std::pair<OleVariant, int>> FColumnCache;  // name -> column of the open table
     mutable std::size_t FCacheHint = 0;

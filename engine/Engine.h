@@ -14,8 +14,15 @@
 //     they fail with "in use by another user" while anyone has the table open.
 //     The new file is written beside the old one and renamed over it.
 //   - BulkInserter adds many rows in one transaction: all or nothing.
-//   - ReadTableInfo reads the catalogue and the record count (for `info`).
+//   - ReadTableInfo reads the catalogue and the record count (for `info`),
+//     opening the table for reading only (it works where this user cannot
+//     write, and changes nothing).
 //   - CheckTable verifies a table without changing it (for `check`).
+// CreateTable, AddIndex, DropIndex and BulkInserter::Commit return only once
+// their result is durable (synced to the disk); a failed sync, write or close
+// on the way fails them with the system's reason ("I/O error on table file
+// '<path>' while writing (Input/output error)", "Cannot write table file
+// '<path>': the disk is full"), and a failed create leaves no file behind.
 // Every failure throws engine::EngineError whose message names the file (and
 // the column, index or row concerned).
 //

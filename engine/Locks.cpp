@@ -169,6 +169,8 @@ void TableLocks::LockTable() {
     if (err != 0) {
         // A refused conversion leaves the shared lock as it was.
         if (IsConflict(err)) throw EngineError(inUse);
+        // A write lock needs a descriptor open for writing.
+        if (err == EBADF) throw EngineError("Table '" + FPath + "' cannot be locked: this user cannot write its file");
         throw EngineError("Cannot lock table '" + FPath + "': " + SysError(err));
     }
     FEntry->Exclusive = this;

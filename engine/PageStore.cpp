@@ -10,15 +10,72 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace engine {
 
+namespace {
+
+bool Writable(const std::string& path, int mode, int& err) {
+    if (::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0) return true;
+    err = errno;
+    return false;
+}
+
+// After a commit that leaves many pages in the log: copy them into the table
+// file unless a snapshot connection reads it. A failure is left for a later
+// commit or the close (the commit itself is done).
+int AutoCheckpoint(void*, sqlite3* db, const char*, int pages) {
+    if (pages >= 1000 && CheckpointLog(db, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) != SQLITE_OK)
+        TakeLastIoErrno();  // not this commit's failure
+    return SQLITE_OK;
+}
+
+}  // namespace
+
+std::string WriteAccessProblem(const std::string& path) {
+    int err = 0;
+    if (!Writable(path, W_OK, err))
+        return "Table file '" + path + "' cannot be written (" + std::strerror(err) + ")";
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string side = path + suffix;
+        struct stat st {};
+        if (::stat(side.c_str(), &st) == 0) {
+            if (!Writable(side, W_OK, err))
+                return "Table file '" + path + "' cannot be written: its side file '" + side + "' cannot be written (" +
+                       std::strerror(err) + ")";
+        } else if (!Writable(dir, W_OK | X_OK, err)) {
+            return "Table file '" + path + "' cannot be written here: its folder '" + dir +
+                   "' must hold its side files '" + name + "-wal' and '" + name + "-shm' but cannot be written (" +
+                   std::strerror(err) + ")";
+        }
+    }
+    return {};
+}
+
+void RequireWriteAccess(const std::string& path, const std::string& advice) {
+    const std::string problem = WriteAccessProblem(path);
+    if (!problem.empty()) throw EngineError(problem + advice);
+}
+
 std::string StoreErrorMessage(sqlite3* db, int rc, const std::string& path, const std::string& what) {
+    if (std::string refused = TakeSideFileRefusal(db); !refused.empty()) return refused;
     const std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     switch (rc & 0xFF) {
     case SQLITE_IOERR:
-        return "I/O error on table file '" + path + "' while " + what + " (" + detail + ")";
-    case SQLITE_FULL:
-        return "Cannot write table file '" + path + "': the disk is full";
+    case SQLITE_FULL: {
+        int sys = TakeLastIoErrno();
+        if (sys == 0 && db) sys = sqlite3_system_errno(db);
+        return IoErrorMessage(path, rc, sys, what);
+    }
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return "Table '" + path + "' is busy: it is in use by another user";
@@ -161,13 +218,16 @@ bool Query::IsNull(int i) const { return sqlite3_column_type(FStmt, i) == SQLITE
 
 PageStore::~PageStore() { Close(); }
 
-void PageStore::Open(const std::string& path, bool create, bool readOnly) {
+void PageStore::Open(const std::string& path, OpenMode mode) {
     Close();
     FPath = path;
+    FSnapshot = mode == OpenMode::Inspect || (mode == OpenMode::ReadOnly && !WriteAccessProblem(path).empty());
     const char* vfs = RegisterPageStoreVfs();
     sqlite3* db = nullptr;
-    const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-    int rc = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE, vfs);
+    int rc = sqlite3_open_v2(path.c_str(), &db,
+                             (FSnapshot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+                                 SQLITE_OPEN_PRIVATECACHE,
+                             vfs);
     if (rc != SQLITE_OK) {
         const std::string msg = StoreErrorMessage(db, rc, path, "opening");
         sqlite3_close_v2(db);
@@ -180,6 +240,13 @@ void PageStore::Open(const std::string& path, bool create, bool readOnly) {
     RegisterFilterSql(db);
 #endif
     try {
+        if (FSnapshot) {
+            // The log's index in private memory, no checkpoint at the close.
+            Exec("PRAGMA locking_mode=EXCLUSIVE");
+            sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        } else {
+            sqlite3_wal_hook(db, AutoCheckpoint, nullptr);
+        }
         Exec("PRAGMA synchronous=NORMAL");
         Exec("PRAGMA mmap_size=0");
         // A fixed page cache of 32 MiB, whatever the table's size: it holds
@@ -187,7 +254,7 @@ void PageStore::Open(const std::string& path, bool create, bool readOnly) {
         // ten million records, so that a seek reads at most its two leaf
         // pages from the file. It is filled only as pages are read.
         Exec("PRAGMA cache_size=-32768");
-        if (create) {
+        if (mode == OpenMode::Create) {
             // WAL is recorded in the page store's header: every later open
             // uses it.
             Query q = Prepare("PRAGMA journal_mode=WAL");
@@ -198,6 +265,18 @@ void PageStore::Open(const std::string& path, bool create, bool readOnly) {
         Close();
         throw;
     }
+}
+
+void PageStore::StartReading() { Prepare("PRAGMA schema_version").Step(); }
+
+void PageStore::SetDurable() { Exec("PRAGMA synchronous=FULL"); }
+
+void PageStore::Checkpoint() {
+    int log = 0, done = 0;
+    const int rc = CheckpointLog(FDb, SQLITE_CHECKPOINT_TRUNCATE, &log, &done);
+    if (rc == SQLITE_BUSY || (rc == SQLITE_OK && log != 0))
+        throw EngineError("Table '" + FPath + "' is busy: it is in use by another user");
+    if (rc != SQLITE_OK) Fail(sqlite3_extended_errcode(FDb), "writing");
 }
 
 void PageStore::Close() {

@@ -10,6 +10,26 @@
 //   columns(num INTEGER PRIMARY KEY, name TEXT)
 //   ix<k>: one SQL index per catalog index record
 //
+// Open modes:
+//   Create     a new table file (the caller wrote its catalog area): the page
+//              store is switched to write-ahead logging
+//   ReadWrite  an existing table; the caller has checked with
+//              RequireWriteAccess that the file and its side files can be
+//              written
+//   ReadOnly   an existing table, for reading only (the caller refuses every
+//              change). When this user can write the file and its side files
+//              it is an ordinary connection (it shares the log and sees the
+//              posts of others); otherwise a snapshot connection (Vfs.h): no
+//              side file is created or changed, and the table is seen as it
+//              was at the open.
+//   Inspect    always a snapshot connection, even where this user can
+//              write: it never changes the table file or its side files
+//              (`tamblor check`).
+// Checkpoints: the connection copies the log into the table file after a
+// commit that leaves 1000 pages or more in it, unless a snapshot connection
+// has the table open (CheckpointLog); the last connection to close copies the
+// rest and removes the side files, unless a snapshot connection still reads.
+//
 // Ownership: PageStore owns the connection and its statements; a Statement
 // handed out by Prepare stays owned by the cache (valid until Close or the
 // cache is trimmed by a later Prepare; callers use it at once).
@@ -60,6 +80,17 @@ private:
     const std::string* FPath;
 };
 
+enum class OpenMode { Create, ReadWrite, ReadOnly, Inspect };
+
+// "" when this user can write the table file at path and its side files
+// (the existing ones, and the folder that must hold the missing ones);
+// otherwise why not, naming the file or the folder: "Table file '<path>'
+// cannot be written (<reason>)", "... its side file '<path>-shm' cannot be
+// written (<reason>)", "... its folder '<dir>' must hold its side files ...".
+std::string WriteAccessProblem(const std::string& path);
+// Throws EngineError(WriteAccessProblem(path) + advice) when there is one.
+void RequireWriteAccess(const std::string& path, const std::string& advice);
+
 class PageStore {
 public:
     PageStore() = default;
@@ -70,12 +101,22 @@ public:
     // Opens a connection on the table file `path` (reading nothing yet, so
     // that the caller can check the catalog first) and registers the filter
     // functions; the caller registers MONEYKEY (RegisterMoneyKey) once it
-    // knows the table's locale. create: switch the new page store to WAL.
-    // readOnly: a connection that never writes the table file (nor
-    // checkpoints a write-ahead log into it).
-    void Open(const std::string& path, bool create, bool readOnly = false);
+    // knows the table's locale.
+    void Open(const std::string& path, OpenMode mode);
+    // The first read: opens the log and checks the side files (Vfs.h).
+    // Throws EngineError naming a refused side file.
+    void StartReading();
     void Close();
     bool IsOpen() const { return FDb != nullptr; }
+    // A snapshot connection (see OpenMode::ReadOnly).
+    bool Snapshot() const { return FSnapshot; }
+    // Every later commit syncs the log before it counts as done (for the
+    // operations that report completion: create, bulk inserts, schema
+    // changes); ordinary posts may lose the latest commits to a power failure.
+    void SetDurable();
+    // Copies the whole log into the table file, syncs it and empties the log.
+    // Throws EngineError when it fails or cannot complete.
+    void Checkpoint();
     sqlite3* Db() const { return FDb; }
     const std::string& Path() const { return FPath; }
 
@@ -102,11 +143,14 @@ public:
 private:
     sqlite3* FDb = nullptr;
     std::string FPath;
+    bool FSnapshot = false;
     std::unordered_map<std::string, sqlite3_stmt*> FCache;
     std::list<std::string> FCacheOrder;
 };
 
-// Message for an SQLite failure on the table file `path`.
+// Message for an SQLite failure on the table file `path`: the refused side
+// file when the VFS refused one, IoErrorMessage (Vfs.h) for an I/O error or a
+// full disk (with the system's reason), ...
 std::string StoreErrorMessage(sqlite3* db, int rc, const std::string& path, const std::string& what);
 
 // The SQL column declaration of a column type.

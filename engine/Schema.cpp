@@ -10,11 +10,11 @@
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace engine {
 
@@ -32,36 +32,14 @@ void BuildIndex(PageStore& store, const TableSchema& s, std::size_t k, const std
     }
 }
 
-void WriteAll(int fd, const void* data, std::size_t size, std::int64_t offset, const std::string& path) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd, static_cast<const char*>(data) + done, size - done,
-                                   static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw EngineError("Cannot write table file '" + path + "': " + std::strerror(errno));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-// Writes the catalog area (catalog + zeros to 65536) of a new file.
-int CreateCatalogFile(const std::string& path, const TableSchema& schema) {
+// Writes the catalog area (catalog + zeros to 65536) of a new table file.
+// identity: the table identity to keep (nullptr: none yet; the first log
+// gives one, see Vfs.h).
+void WriteCatalogArea(PlainFile& file, const TableSchema& schema, const std::uint8_t* identity) {
     std::vector<std::uint8_t> area = EncodeCatalog(schema);
     area.resize(static_cast<std::size_t>(PageStoreOffset), 0);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (errno == EEXIST) throw EngineError("Table file '" + path + "' already exists");
-        throw EngineError("Cannot create table file '" + path + "': " + std::strerror(errno));
-    }
-    try {
-        WriteAll(fd, area.data(), area.size(), 0, path);
-    } catch (...) {
-        ::close(fd);
-        ::unlink(path.c_str());
-        throw;
-    }
-    return fd;
+    if (identity) std::memcpy(&area[TableIdentityOffset], identity, LogStampOffset - TableIdentityOffset);
+    file.Write(area.data(), static_cast<std::int64_t>(area.size()), 0);
 }
 
 void RemoveTableFiles(const std::string& path) {
@@ -70,18 +48,8 @@ void RemoveTableFiles(const std::string& path) {
     ::unlink((path + "-shm").c_str());
 }
 
-void SyncDirectoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // Writes the page store's initial schema: records, meta, columns, indexes.
-void InitialisePageStore(PageStore& store, const TableSchema& schema) {
+void InitialisePageStore(PageStore& store, const TableSchema& schema, const Collator& coll) {
     store.Begin();
     std::string sql = "CREATE TABLE records(rowid INTEGER PRIMARY KEY AUTOINCREMENT";
     for (std::size_t c = 0; c < schema.Columns.size(); ++c)
@@ -98,84 +66,72 @@ void InitialisePageStore(PageStore& store, const TableSchema& schema) {
     store.SetMeta("count", Value::Int(0));
     store.SetMeta("format", Value::Int(1));
     WriteCatalogCopy(store, EncodeCatalog(schema));
+    store.SetMeta("collator", Value::Text(coll.Version()));
     store.Commit();
 }
 
 // Rewrites the table under the table lock: a new file with the new catalog
-// and a copy of the page store, changed by `change`, renamed over the old.
+// and a copy of the page store, changed by `change`, made durable and renamed
+// over the old. The table keeps its identity.
 template <class Change>
 void RewriteTable(const std::string& path0, Change change) {
     const std::string path = ResolveTablePath(path0);
+    RequireWriteAccess(path, "");
     TableLocks locks;
     locks.Open(path);
     locks.LockTable();  // "in use by another user" while anyone has it open
     TableSchema old;
+    std::uint8_t identity[LogStampOffset - TableIdentityOffset] = {};
     {
         // Fold the write-ahead log into the page store so that a byte copy
         // of the file holds everything.
         PageStore store;
-        store.Open(path, false);
+        store.Open(path, OpenMode::ReadWrite);
         old = LoadSchema(store, path).Schema;
+        std::int64_t fileSize = 0;
+        ReadTableFileBytes(store.Db(), path, identity, sizeof identity, TableIdentityOffset, &fileSize);
         Collator coll(old.Locale);
         RegisterMoneyKey(store.Db(), &coll);
-        store.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        store.Checkpoint();
         store.Close();
     }
     TableSchema next = old;
     const std::string tmp = path + ".rebuild";
     RemoveTableFiles(tmp);
-    {
-        std::vector<std::uint8_t> area;
-        // change() may refuse the new schema before anything is written.
-        auto action = change(next);
-        const int out = CreateCatalogFile(tmp, next);
-        const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        try {
-            if (in < 0) throw EngineError("Cannot read table file '" + path + "': " + std::strerror(errno));
+    // change() may refuse the new schema before anything is written.
+    auto action = change(next);
+    try {
+        {
+            PlainFile out(tmp, PlainFile::Mode::CreateNew, path);
+            WriteCatalogArea(out, next, identity);
+            PlainFile in(path, PlainFile::Mode::ReadOnly, path);
+            const std::int64_t size = in.Size();
             std::vector<char> buf(1 << 20);
-            std::int64_t off = PageStoreOffset;
-            for (;;) {
-                const ssize_t n = ::pread(in, buf.data(), buf.size(), off);
-                if (n < 0) {
-                    if (errno == EINTR) continue;
-                    throw EngineError("Cannot read table file '" + path + "': " + std::strerror(errno));
-                }
-                if (n == 0) break;
-                WriteAll(out, buf.data(), static_cast<std::size_t>(n), off, tmp);
+            for (std::int64_t off = PageStoreOffset; off < size;) {
+                const std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(buf.size()), size - off);
+                in.Read(buf.data(), n, off);
+                out.Write(buf.data(), n, off);
                 off += n;
             }
-            if (::fsync(out) != 0) throw EngineError("Cannot write table file '" + tmp + "': " + std::strerror(errno));
-        } catch (...) {
-            if (in >= 0) ::close(in);
-            ::close(out);
-            RemoveTableFiles(tmp);
-            throw;
+            out.Sync();
+            out.Close();
         }
-        ::close(in);
-        ::close(out);
-        try {
-            PageStore store;
-            store.Open(tmp, false);
-            Collator coll(next.Locale);
-            RegisterMoneyKey(store.Db(), &coll);
-            store.Begin();
-            action(store, next, path);
-            WriteCatalogCopy(store, EncodeCatalog(next));
-            store.SetMeta("collator", Value::Text(coll.Version()));
-            store.Commit();
-            store.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
-            store.Close();
-        } catch (...) {
-            RemoveTableFiles(tmp);
-            throw;
-        }
-    }
-    {
-        const int fd = ::open(tmp.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
+        PageStore store;
+        store.Open(tmp, OpenMode::ReadWrite);
+        store.SetDurable();
+        Collator coll(next.Locale);
+        RegisterMoneyKey(store.Db(), &coll);
+        store.StartReading();
+        store.Begin();
+        action(store, next, path);
+        WriteCatalogCopy(store, EncodeCatalog(next));
+        store.SetMeta("collator", Value::Text(coll.Version()));
+        store.Commit();
+        store.Checkpoint();
+        store.Close();
+    } catch (...) {
+        RemoveTableFiles(tmp);
+        throw;
     }
     if (::rename(tmp.c_str(), path.c_str()) != 0) {
         const std::string err = std::strerror(errno);
@@ -184,7 +140,7 @@ void RewriteTable(const std::string& path0, Change change) {
     }
     ::unlink((tmp + "-wal").c_str());
     ::unlink((tmp + "-shm").c_str());
-    SyncDirectoryOf(path);
+    SyncFolderOf(path, path);
     locks.Close();
 }
 
@@ -196,15 +152,20 @@ void CreateTable(const std::string& path, const TableSchema& schema) {
     // Refuse an unknown locale before anything is written, rather than order
     // the keys silently by the root rules.
     if (!coll.Known()) throw EngineError("No collation is available for locale '" + schema.Locale + "'");
-    const int fd = CreateCatalogFile(path, schema);
-    ::close(fd);
+    PlainFile file(path, PlainFile::Mode::CreateNew, path);  // "already exists"
     try {
+        WriteCatalogArea(file, schema, nullptr);
+        file.Sync();
+        file.Close();
+        // The page store, durable before the table counts as created.
         PageStore store;
-        store.Open(path, true);
+        store.Open(path, OpenMode::Create);
+        store.SetDurable();
         RegisterMoneyKey(store.Db(), &coll);
-        InitialisePageStore(store, schema);
-        store.SetMeta("collator", Value::Text(coll.Version()));
+        InitialisePageStore(store, schema, coll);
+        store.Checkpoint();
         store.Close();
+        SyncFolderOf(path, path);
     } catch (...) {
         RemoveTableFiles(path);
         throw;
@@ -241,7 +202,7 @@ void DropIndex(const std::string& path, int index) {
 
 TableInfo ReadTableInfo(const std::string& path) {
     Table t;
-    t.Open(path);
+    t.Open(path, true);
     TableInfo info;
     info.Schema = t.Schema();
     info.RecordCount = t.CountRecords();
@@ -268,10 +229,13 @@ struct BulkInserter::Impl {
 BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Impl>()) {
     Impl& m = *FImpl;
     m.Path = ResolveTablePath(path0);
+    RequireWriteAccess(m.Path, "");
     m.Locks.Open(m.Path);
     try {
         m.Locks.LockTable();
-        m.Store.Open(m.Path, false);
+        m.Store.Open(m.Path, OpenMode::ReadWrite);
+        // The commit is synced: the records are durable when Commit returns.
+        m.Store.SetDurable();
         // Index pages of a large load stay in memory until the commit.
         m.Store.Exec("PRAGMA cache_size=-262144");
         m.Schema = LoadSchema(m.Store, m.Path).Schema;
@@ -397,6 +361,9 @@ void BulkInserter::Commit() {
     } catch (...) {
         m.Failed = true;
         m.Store.Rollback();
+        // A commit whose sync failed may have left its frames in the log:
+        // they must never count as committed later.
+        DiscardUncommittedLog(m.Store.Db());
         throw;
     }
 }

@@ -101,21 +101,30 @@ void Table::CheckOpen() const {
     if (!FOpen) throw EngineError("The table is not open", stMisuse);
 }
 
-void Table::Open(const std::string& path) {
+void Table::CheckWritable() const {
+    CheckOpen();
+    if (FReadOnly) throw EngineError("Table '" + FPath + "' is open for reading only");
+}
+
+void Table::Open(const std::string& path, bool readOnly) {
     if (FOpen) throw EngineError("Table '" + FPath + "' is already open", stAlreadyOpen);
     const std::string resolved = ResolveTablePath(path);
+    if (!readOnly) RequireWriteAccess(resolved, "; open it read-only to look at it");
     FLocks.Open(resolved);
     try {
-        FStore.Open(resolved, false);
+        FStore.Open(resolved, readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite);
         SchemaFindings found = LoadSchema(FStore, resolved);
         FSchema = std::move(found.Schema);
         FCollator = std::make_unique<Collator>(FSchema.Locale);
         RegisterMoneyKey(FStore.Db(), FCollator.get());
-        if (!found.HasCopy) StoreCatalogCopy(found.Catalog);
-        VerifyCollation();
+        if (!readOnly) {
+            if (!found.HasCopy) StoreCatalogCopy(found.Catalog);
+            VerifyCollation();
+        }
         FCursor = std::make_unique<Cursor>(FStore, FSchema, *FCollator);
         FPath = resolved;
         FOpen = true;
+        FReadOnly = readOnly;
         FIndex = -1;
         FCursor->First();
     } catch (...) {
@@ -148,7 +157,8 @@ void Table::VerifyCollation() {
     const bool has = FStore.GetMeta("collator", stored);
     if (has && stored.kind == Value::Kind::Text && stored.s == FCollator->Version()) return;
     // The collation rules changed (another ICU version): rebuild the indexes
-    // that use them, so that their order matches the comparisons.
+    // that use them, so that their order matches the comparisons. (A table
+    // opened for reading only is not changed: it is read as it is.)
     try {
         FStore.Begin();
         FStore.Exec("REINDEX MONEYKEY");
@@ -156,8 +166,7 @@ void Table::VerifyCollation() {
         FStore.Commit();
     } catch (const EngineError&) {
         FStore.Rollback();
-        // A read-only file cannot be re-indexed; it is still readable.
-        if (!sqlite3_db_readonly(FStore.Db(), "main")) throw;
+        throw;
     }
 }
 
@@ -175,6 +184,7 @@ void Table::Close() {
     FLocks.Close();
     FLockedRecords.clear();
     FOpen = false;
+    FReadOnly = false;
     FIndex = -1;
     FExpression.clear();
     FCompareFlags = 0;
@@ -376,7 +386,7 @@ const Value& Table::GetValue(int col) const {
 }
 
 void Table::AddRecord() {
-    CheckOpen();
+    CheckWritable();
     FState = State::Adding;
     FBuffer.assign(FSchema.Columns.size(), Value::Null());
     FEditRecNo = 0;
@@ -387,7 +397,7 @@ EngineError Table::DeletedByAnotherUser(std::int64_t recno) const {
 }
 
 void Table::EditRecord() {
-    CheckOpen();
+    CheckWritable();
     DropEdit();
     FCursor->Sync();
     if (!FCursor->Current()) throw EngineError("There is no current record to edit", stMisuse);
@@ -435,7 +445,7 @@ void Table::KeyViolation(std::int64_t selfRecNo) {
 }
 
 std::int64_t Table::Post() {
-    CheckOpen();
+    CheckWritable();
     if (FState == State::Browse) throw EngineError("No record is being added or edited", stMisuse);
     const bool adding = FState == State::Adding;
     bool tookLock = false;
@@ -539,7 +549,7 @@ std::int64_t Table::Post() {
 }
 
 void Table::Delete() {
-    CheckOpen();
+    CheckWritable();
     DropEdit();
     FCursor->Sync();
     const Row& cur = CurrentRow();
@@ -583,7 +593,7 @@ void Table::Delete() {
 }
 
 std::int64_t Table::NextAutoIncValue(int col) {
-    CheckOpen();
+    CheckWritable();
     CheckColumn(col);
     const ColumnSpec& c = FSchema.Columns[static_cast<std::size_t>(col)];
     if (!c.AutoInc) throw EngineError("Column '" + c.Name + "' is not an auto-increment column", stUnsupportedType);
@@ -615,7 +625,7 @@ void Table::UnlockTable() {
 }
 
 void Table::LockRecord() {
-    CheckOpen();
+    CheckWritable();  // a record lock is taken to change the record
     FCursor->Sync();
     const std::int64_t recno = CurrentRow().RecNo;
     FLocks.LockRecord(recno);

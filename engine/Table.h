@@ -60,7 +60,14 @@ public:
 
     // ---- open and close
     // Opens the table; status -11 (EngineError) when already open.
-    void Open(const std::string& path);
+    // readOnly: for reading only (every change fails with "Table '<path>' is
+    // open for reading only"); works on storage that this user cannot write
+    // and then leaves no side files (PageStore's OpenMode::ReadOnly).
+    // Otherwise the file and its side files must be writable: the error
+    // names the file or the folder that is not (WriteAccessProblem) and adds
+    // "; open it read-only to look at it".
+    void Open(const std::string& path, bool readOnly = false);
+    bool ReadOnly() const { return FReadOnly; }
     // Drops a pending change and releases every lock (the table stays open).
     void PrepareClose();
     // Closes; harmless when not open.
@@ -132,6 +139,7 @@ private:
     enum class State { Browse, Adding, Editing };
 
     void CheckOpen() const;
+    void CheckWritable() const;
     const Row& CurrentRow() const;
     void CheckColumn(int col) const;
     void DropEdit() {
@@ -148,6 +156,7 @@ private:
     void VerifyCollation();
 
     bool FOpen = false;
+    bool FReadOnly = false;
     std::string FPath;
     TableSchema FSchema;
     std::unique_ptr<Collator> FCollator;

@@ -137,6 +137,22 @@ struct IBFTable7 : IBFTable6 {
     using BaseInterface = IBFTable6;
 };
 
+// An addition of this engine to the interface: the access that OpenTable
+// asks for. A client queries it from the engine table (an engine without it
+// answers E_NOINTERFACE, and opens every table for reading and writing).
+struct IBFTableAccess : IBFTable7 {
+    static constexpr IID Iid{0x5B7E2A11, 0x3C41, 0x4D0A, {0x9E, 0x21, 0x6F, 0x0B, 0x8A, 0x51, 0x12, 0x10}};
+    using BaseInterface = IBFTable7;
+
+    // ReadOnly true: every later OpenTable of this object opens the table for
+    // reading only: it works where this user cannot write the table file or
+    // its folder (and then leaves no side files there), and every change
+    // fails. False (the default): OpenTable fails when the file or the
+    // folder that must hold its side files cannot be written, naming it.
+    // Call it while no table is open.
+    virtual HRESULT SetOpenReadOnly(WordBool ReadOnly) = 0;
+};
+
 struct IBFString : IDispatch {
     static constexpr IID Iid{0x5B7E2A11, 0x3C41, 0x4D0A, {0x9E, 0x21, 0x6F, 0x0B, 0x8A, 0x51, 0x13, 0x01}};
     using BaseInterface = IDispatch;

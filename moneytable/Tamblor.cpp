@@ -128,6 +128,12 @@ std::vector<TPropInfo> TMoneyTable::PublishedProperties() {
 // (or, when there is none, extended with) ".dat".
 static WideString EnginePath(const std::string& FileName) { return Utf8ToWide(ChangeFileExt(FileName, ".dat")); }
 
+// Asks an engine table that offers IBFTableAccess to open for reading only.
+static void RequestReadOnlyOpen(const rtl::ComPtr<IBFTable7>& Table) {
+    if (const rtl::ComPtr<IBFTableAccess> Access = Table.As<IBFTableAccess>())
+        OleCheck(Access->SetOpenReadOnly(VARIANT_TRUE));
+}
+
 void TMoneyTable::InternalOpen() {
     // 1.-2.
     FIndexDefs->Clear();
@@ -137,6 +143,9 @@ void TMoneyTable::InternalOpen() {
     OleCheck(FEngineTable->SetTablePath(EnginePath(FFileName)));
     WideString Path;
     OleCheck(FEngineTable->GetTablePath(&Path));
+    // A read-only table is opened for reading only where the engine can tell
+    // (so that it opens on storage that this user cannot write).
+    if (FReadOnly) RequestReadOnlyOpen(FEngineTable);
     std::int32_t Status = 0;
     OleCheck(FEngineTable->OpenTable(OleVariant(Path), &Status));
     CheckError(Status);
@@ -220,6 +229,8 @@ void TMoneyTable::InternalInitFieldDefs() {
             OleCheck(Table->SetTablePath(EnginePath(FFileName)));
             WideString Path;
             OleCheck(Table->GetTablePath(&Path));
+            // Reading the definitions changes nothing.
+            RequestReadOnlyOpen(Table);
             std::int32_t Status = 0;
             OleCheck(Table->OpenTable(OleVariant(Path), &Status));
             CheckError(Status);

@@ -127,6 +127,12 @@ public:
     void SetMasterFields(const std::string& Value);
     TDataSource* MasterSource() { return GetDataSource(); }
     void SetMasterSource(TDataSource* Value) { SetDataSource(Value); }
+    // ReadOnly: the framework refuses Edit, Insert and Append; and the engine
+    // table is asked (IBFTableAccess, when the engine offers it) to open for
+    // reading only, so that a table on storage that this user cannot write
+    // (a read-only mount, another user's folder) opens, leaving no side
+    // files there. Without it such a table fails to open with a message
+    // naming the file or the folder that cannot be written.
     bool ReadOnly() const noexcept { return FReadOnly; }
     void SetReadOnly(bool Value);
     // The published properties (above) in order, for a host's inspector.

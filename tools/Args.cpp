@@ -1,8 +1,15 @@
 #include "tools/Args.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 
 namespace tools {
+
+std::string WriteFailureReason(int err) {
+    if (err == ENOSPC) return "the disk is full";
+    return err ? std::strerror(err) : "write error";
+}
 
 const std::vector<std::string>& ParsedArgs::Values(const std::string& name) const {
     static const std::vector<std::string> none;

@@ -30,6 +30,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Why an output could not be written, for a ToolError: "the disk is full"
+// for a full disk (the one wording the engine uses as well), else the
+// system's text for err ("write error" when err is 0).
+std::string WriteFailureReason(int err);
+
 struct OptionSpec {
     std::string Name;  // without the leading "--"
     bool TakesValue = false;

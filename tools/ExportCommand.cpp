@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <cerrno>
 #include <ostream>
 
 namespace tools {

@@ -17,7 +17,8 @@ namespace tools {
 
 namespace {
 
-std::string ErrnoText(int Error) { return std::strerror(Error); }
+// One wording for a full disk wherever it strikes (WriteFailureReason).
+std::string ErrnoText(int Error) { return WriteFailureReason(Error); }
 
 // ---------------------------------------------------------------- signals
 

@@ -6,6 +6,7 @@
 #include "tools/Commands.h"
 #include "tools/Files.h"
 
+#include <cerrno>
 #include <ostream>
 
 namespace tools {
@@ -33,11 +34,12 @@ int RunDumpHeader(const std::vector<std::string>& args, std::ostream& out, std::
     if (DescribeFile(Table) == "a directory") throw ToolError(Table + ": is a directory, not a table file");
     if (Output == "-") {
         // EFOpenError "Cannot open file <TABLE>" names the file already.
+        errno = 0;
         moneytable::WriteHeaderDump(Table, [&out](std::string_view Text) {
             out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
         });
         out.flush();
-        if (!out) throw ToolError("cannot write the standard output");
+        if (!out) throw ToolError("cannot write the standard output: " + WriteFailureReason(errno));
         return 0;
     }
     TMoneyTable T(nullptr);
@@ -46,6 +48,7 @@ int RunDumpHeader(const std::vector<std::string>& args, std::ostream& out, std::
         T.DumpHeader(Output);
     } catch (const EInOutError& E) {
         // The output file's errors: the run time's message does not name it.
+        if (E.ErrorCode == ENOSPC) throw ToolError(Output + ": " + WriteFailureReason(E.ErrorCode));
         const bool Missing = std::string(E.what()) == "File not found";
         throw ToolError(Output + ": " + E.what() + (Missing ? " (the output file must already exist)" : ""));
     }

@@ -3,16 +3,27 @@
 #pragma once
 
 #include "engine/Engine.h"
+#include "engine/StorageIo.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
-#include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <functional>
+#include <optional>
+#include <set>
 #include <string>
-#include <unistd.h>
 
 namespace enginetest {
 
@@ -36,6 +47,97 @@ public:
 private:
     std::string FPath;
 };
+
+// A StorageIo that fails the syncs of some kinds of file (EIO), the writes to
+// one kind (ENOSPC: a full disk), or the closes of the files that the engine
+// opens itself (EIO), as the system would.
+struct FaultyIo : engine::StorageIo {
+    std::set<engine::FileKind> FailedSyncs;
+    std::optional<engine::FileKind> FullDisk;
+    bool FailClose = false;
+    int Sync(engine::StorageFile& f, int flags) override {
+        if (FailedSyncs.count(f.Kind)) {
+            errno = EIO;
+            return SQLITE_IOERR_FSYNC;
+        }
+        return StorageIo::Sync(f, flags);
+    }
+    int Write(engine::StorageFile& f, const void* b, int n, std::int64_t off) override {
+        if (FullDisk == f.Kind) {
+            errno = ENOSPC;
+            return SQLITE_FULL;
+        }
+        return StorageIo::Write(f, b, n, off);
+    }
+    int Close(engine::StorageFile& f) override {
+        const int rc = StorageIo::Close(f);
+        if (FailClose && !f.Os) {
+            errno = EIO;
+            return SQLITE_IOERR_CLOSE;
+        }
+        return rc;
+    }
+};
+
+// Installs a StorageIo for the scope.
+struct IoScope {
+    explicit IoScope(engine::StorageIo* io) { engine::SetStorageIo(io); }
+    ~IoScope() { engine::SetStorageIo(nullptr); }
+    IoScope(const IoScope&) = delete;
+    IoScope& operator=(const IoScope&) = delete;
+};
+
+// Runs body in a forked child process as the user `user` (the tests run as
+// root; a test that needs this skips itself otherwise) and returns what body
+// returned: "" for success, else a description of what went wrong (an
+// exception is described by its message).
+inline std::string RunAsUser(const char* user, const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "pipe failed";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::string result;
+        const passwd* pw = ::getpwnam(user);
+        if (!pw || ::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 || ::setuid(pw->pw_uid) != 0) {
+            result = std::string("cannot become ") + user;
+        } else {
+            try {
+                result = body();
+            } catch (const std::exception& e) {
+                result = std::string("exception: ") + e.what();
+            }
+        }
+        const char* p = result.data();
+        for (std::size_t left = result.size(); left > 0;) {
+            const ssize_t n = ::write(fds[1], p, left);
+            if (n <= 0) break;
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status)) return "the child process died";
+    return out;
+}
+
+// The message of the EngineError that statement throws ("" when none).
+template <class F>
+std::string EngineErrorOf(F statement) {
+    try {
+        statement();
+    } catch (const engine::EngineError& e) {
+        return e.what();
+    }
+    return "";
+}
 
 inline engine::ColumnSpec Col(const std::string& name, char type, int size = 0, bool autoInc = false) {
     engine::ColumnSpec c;

@@ -20,7 +20,7 @@ namespace {
 
 bool HasCatalogCopy(const std::string& path) {
     PageStore store;
-    store.Open(path, false);
+    store.Open(path, OpenMode::ReadWrite);
     Value v;
     return store.GetMeta("catalog", v);
 }
@@ -200,7 +200,7 @@ TEST(EngineCatalog, ATableWithoutACopyGetsOneAtItsNextOpenForWriting) {
     {
         // A table written before the copy was kept.
         PageStore store;
-        store.Open(path, false);
+        store.Open(path, OpenMode::ReadWrite);
         store.Exec("DELETE FROM meta WHERE key='catalog'");
     }
     ASSERT_FALSE(HasCatalogCopy(path));

@@ -64,13 +64,13 @@ TEST(EngineCheck, ASoundTableIsReportedSoundAndLeftAsItWas) {
     // check says so, and does not store one.
     const auto hasCopy = [&] {
         PageStore store;
-        store.Open(path, false);
+        store.Open(path, OpenMode::ReadWrite);
         Value v;
         return store.GetMeta("catalog", v);
     };
     {
         PageStore store;
-        store.Open(path, false);
+        store.Open(path, OpenMode::ReadWrite);
         store.Exec("DELETE FROM meta WHERE key='catalog'");
     }
     EXPECT_EQ(Shown(CheckTable(path)).front(),
@@ -88,7 +88,7 @@ TEST(EngineCheck, EachProblemIsNamed) {
         std::filesystem::copy_file(pristine, path, std::filesystem::copy_options::overwrite_existing);
         Collator collator("cs");
         PageStore store;
-        store.Open(path, false);
+        store.Open(path, OpenMode::ReadWrite);
         RegisterMoneyKey(store.Db(), &collator);
         change(store);
     };

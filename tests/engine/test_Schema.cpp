@@ -1,5 +1,6 @@
 // The schema API: creating tables, adding and dropping indexes, bulk inserts,
-// reading the catalogue, and the re-index of a table whose collation changed.
+// reading the catalogue, the re-index of a table whose collation changed, and
+// operations whose syncs, writes or closes fail.
 #include "engine/Engine.h"
 
 #include "engine/Collation.h"
@@ -10,11 +11,16 @@
 
 #include <sqlite3.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
 using namespace engine;
 using enginetest::Col;
+using enginetest::FaultyIo;
+using enginetest::IoScope;
 using enginetest::Ix;
 using enginetest::TempDir;
 
@@ -159,7 +165,7 @@ TEST(EngineSchema, ChangedCollationVersionIsReindexedAtOpen) {
         // byte order, where "chata" comes before "hrad") and record another
         // collator version.
         PageStore store;
-        store.Open(path, false);
+        store.Open(path, OpenMode::ReadWrite);
         sqlite3_create_collation(store.Db(), "MONEYKEY", SQLITE_UTF8, nullptr,
                                  [](void*, int n1, const void* a, int n2, const void* b) {
                                      const int c = std::memcmp(a, b, static_cast<std::size_t>(std::min(n1, n2)));
@@ -174,8 +180,95 @@ TEST(EngineSchema, ChangedCollationVersionIsReindexedAtOpen) {
     EXPECT_EQ(NamesInOrder(t), (std::vector<std::string>{"Cyril", "hrad", "chata"}));
     t.Close();
     PageStore store;
-    store.Open(path, false);
+    store.Open(path, OpenMode::ReadWrite);
     Value v;
     ASSERT_TRUE(store.GetMeta("collator", v));
     EXPECT_EQ(v.s, Collator("cs").Version());
+}
+
+
+// ------------------------------------------------ failed syncs, writes, closes
+
+namespace {
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::vector<std::string> Names(const std::string& path) {
+    Table t;
+    t.Open(path, true);
+    return NamesInOrder(t);
+}
+
+}  // namespace
+
+TEST(EngineSchema, FailedSyncsWritesAndClosesFailTheOperation) {
+    TempDir dir;
+    const std::string path = dir.File("t.dat");
+    const std::string ioError = "I/O error on table file '" + path + "' while writing (Input/output error)";
+    const std::string diskFull = "Cannot write table file '" + path + "': the disk is full";
+    // A create that cannot make the table durable leaves nothing.
+    for (int fault = 0; fault < 4; ++fault) {
+        FaultyIo io;
+        if (fault == 0) io.FailedSyncs = {FileKind::Table};
+        if (fault == 1) io.FailedSyncs = {FileKind::Wal};
+        if (fault == 2) io.FullDisk = FileKind::Table;
+        if (fault == 3) io.FailClose = true;
+        {
+            IoScope scope(&io);
+            EXPECT_ENGINE_ERROR(CreateTable(path, People()), fault == 2 ? diskFull : ioError);
+        }
+        EXPECT_FALSE(Exists(path)) << fault;
+        EXPECT_FALSE(Exists(path + "-wal")) << fault;
+        EXPECT_FALSE(Exists(path + "-shm")) << fault;
+    }
+    CreateTable(path, People());
+    Load(path, {{"a", "2000-01-01"}});
+    // A writer that died left a committed post in the log.
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        Table t;
+        t.Open(path);
+        t.AddRecord();
+        t.SetValue(0, ClientValue::Text("k"));
+        t.Post();
+        ::_exit(0);
+    }
+    ::waitpid(pid, nullptr, 0);
+    // A bulk insert whose commit cannot be synced fails, and its records never
+    // appear later, though the log stays (its close could not copy it either).
+    FaultyIo io;
+    io.FailedSyncs = {FileKind::Table, FileKind::Wal};
+    {
+        IoScope scope(&io);
+        BulkInserter ins(path);
+        ins.Add({Value::Text("b"), Value::Null(), Value::Null(), Value::Null()});
+        EXPECT_ENGINE_ERROR(ins.Commit(), ioError);
+    }
+    EXPECT_TRUE(Exists(path + "-wal"));
+    EXPECT_EQ(Names(path), (std::vector<std::string>{"a", "k"}));
+    // The same on a full disk.
+    io = FaultyIo();
+    io.FullDisk = FileKind::Wal;
+    {
+        BulkInserter ins(path);
+        ins.Add({Value::Text("c"), Value::Null(), Value::Null(), Value::Null()});
+        IoScope scope(&io);
+        EXPECT_ENGINE_ERROR(ins.Commit(), diskFull);
+    }
+    EXPECT_EQ(Names(path), (std::vector<std::string>{"a", "k"}));
+    // A schema change that cannot be made durable leaves the table as it was.
+    io = FaultyIo();
+    io.FailedSyncs = {FileKind::Table};
+    {
+        IoScope scope(&io);
+        EXPECT_ENGINE_ERROR(AddIndex(path, Ix({1})), ioError);
+    }
+    io.FailedSyncs = {FileKind::Folder};
+    {
+        IoScope scope(&io);
+        EXPECT_ENGINE_ERROR(DropIndex(path, 0), ioError);
+    }
+    EXPECT_EQ(ReadTableInfo(path).Schema.Indexes.size(), 0u);  // renamed in place, but not reported as done
+    EXPECT_FALSE(Exists(path + ".rebuild"));
+    EXPECT_EQ(Names(path), (std::vector<std::string>{"a", "k"}));
 }

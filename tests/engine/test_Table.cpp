@@ -4,15 +4,21 @@
 
 #include "EngineTestUtil.h"
 
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <vector>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace engine;
 using enginetest::Col;
+using enginetest::EngineErrorOf;
 using enginetest::Ix;
+using enginetest::RunAsUser;
 using enginetest::TempDir;
 
 namespace {
@@ -361,4 +367,138 @@ TEST(EngineTable, AnEditWritesOnlyWhatChangedAndReadsAgainAfterOthersCommitted) 
     ASSERT_TRUE(other.MoveToRecord(1));
     EXPECT_EQ(other.GetValue(1).i, 50);
     EXPECT_EQ(other.CountRecords(), 1);
+}
+
+// ------------------------------------------------------ read-only storage
+
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// "" when t walks over `count` records named n0, n1, ... in record order.
+std::string CheckRecords(Table& t, int count) {
+    if (t.CountRecords() != count) return "count " + std::to_string(t.CountRecords());
+    int i = 0;
+    for (t.MoveFirst(); !t.Eof(); t.MoveNext(), ++i)
+        if (t.GetValue(0).s != "n" + std::to_string(i)) return "record " + std::to_string(i) + " is " + t.GetValue(0).s;
+    return i == count ? "" : "walked " + std::to_string(i);
+}
+
+void AddNamed(const std::string& path, int from, int to) {
+    Table t;
+    t.Open(path);
+    for (int i = from; i < to; ++i) Add(t, "n" + std::to_string(i), i);
+}
+
+}  // namespace
+
+TEST(EngineTable, ReadOnlyOpenWhereThisUserCannotWrite) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acts as another user: needs root";
+    TempDir dir;
+    const std::string path = dir.File("t.dat");
+    CreateTable(path, SimpleSchema());
+    AddNamed(path, 0, 10);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    const std::string before = Bytes(path);
+    // A folder and a file that nobody may write.
+    EXPECT_EQ(RunAsUser("nobody", [&]() -> std::string {
+                  Table t;
+                  const std::string refused = EngineErrorOf([&] { t.Open(path); });
+                  if (refused != "Table file '" + path +
+                                     "' cannot be written (Permission denied); open it read-only to look at it")
+                      return "read-write open: " + refused;
+                  t.Open(path, true);
+                  if (std::string r = CheckRecords(t, 10); !r.empty()) return r;
+                  t.SetIndex("Name");
+                  if (t.Seek({ClientValue::Text("n7")}) != 7) return "seek";
+                  const std::string change = EngineErrorOf([&] { t.AddRecord(); });
+                  if (change != "Table '" + path + "' is open for reading only") return "add: " + change;
+                  const std::string lock = EngineErrorOf([&] { t.LockTable(); });
+                  if (lock != "Table '" + path + "' cannot be locked: this user cannot write its file")
+                      return "lock: " + lock;
+                  if (ReadTableInfo(path).RecordCount != 10) return "info";
+                  return "";
+              }),
+              "");
+    EXPECT_FALSE(Exists(path + "-wal"));
+    EXPECT_FALSE(Exists(path + "-shm"));
+    EXPECT_EQ(Bytes(path), before);
+    // A file that it may write, in a folder that it may not.
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    EXPECT_EQ(RunAsUser("nobody", [&] {
+                  return EngineErrorOf([&] { Table().Open(path); });
+              }),
+              "Table file '" + path + "' cannot be written here: its folder '" + dir.Path() +
+                  "' must hold its side files 't.dat-wal' and 't.dat-shm' but cannot be written (Permission denied); "
+                  "open it read-only to look at it");
+}
+
+TEST(EngineTable, AReaderInASharedFolderNeverBlocksTheOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acts as other users: needs root";
+    TempDir dir;
+    const std::string path = dir.File("t.dat");
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(RunAsUser("daemon", [&] {
+                  CreateTable(path, SimpleSchema());
+                  AddNamed(path, 0, 5);
+                  return std::string();
+              }),
+              "");
+    // The reader alone, then while the owner has the table open with posts
+    // in its log.
+    EXPECT_EQ(RunAsUser("nobody", [&] {
+                  Table t;
+                  t.Open(path, true);
+                  return CheckRecords(t, 5);
+              }),
+              "");
+    EXPECT_FALSE(Exists(path + "-wal"));
+    EXPECT_FALSE(Exists(path + "-shm"));
+    int toOwner[2], fromOwner[2];
+    ASSERT_EQ(::pipe(toOwner), 0);
+    ASSERT_EQ(::pipe(fromOwner), 0);
+    std::string ownerResult;
+    std::thread owner([&] {
+        ownerResult = RunAsUser("daemon", [&]() -> std::string {
+            Table t;
+            t.Open(path);
+            for (int i = 5; i < 8; ++i) Add(t, "n" + std::to_string(i), i);
+            char c = 'x';
+            if (::write(fromOwner[1], &c, 1) != 1 || ::read(toOwner[0], &c, 1) != 1) return "pipe";
+            // The reader is still there: the owner goes on posting.
+            for (int i = 8; i < 10; ++i) Add(t, "n" + std::to_string(i), i);
+            return CheckRecords(t, 10);
+        });
+    });
+    char c = 0;
+    ASSERT_EQ(::read(fromOwner[0], &c, 1), 1);
+    EXPECT_EQ(RunAsUser("nobody", [&] {
+                  Table t;
+                  t.Open(path, true);
+                  // What was in the table file when it opened.
+                  return CheckRecords(t, 5);
+              }),
+              "");
+    ASSERT_EQ(::write(toOwner[1], &c, 1), 1);
+    owner.join();
+    EXPECT_EQ(ownerResult, "");
+    for (int fd : {toOwner[0], toOwner[1], fromOwner[0], fromOwner[1]}) ::close(fd);
+    EXPECT_EQ(RunAsUser("daemon", [&] {
+                  AddNamed(path, 10, 11);
+                  Table t;
+                  t.Open(path);
+                  return CheckRecords(t, 11);
+              }),
+              "");
+    EXPECT_FALSE(Exists(path + "-wal"));
+    EXPECT_FALSE(Exists(path + "-shm"));
 }

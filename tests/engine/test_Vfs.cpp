@@ -23,6 +23,7 @@
 
 using namespace engine;
 using enginetest::Col;
+using enginetest::IoScope;
 using enginetest::Ix;
 using enginetest::TempDir;
 
@@ -80,12 +81,6 @@ public:
     int Read(StorageFile& f, void* b, int n, std::int64_t off) override {
         return Committed ? SQLITE_IOERR_READ : StorageIo::Read(f, b, n, off);
     }
-};
-
-// Installs an I/O object for the scope.
-struct IoScope {
-    explicit IoScope(StorageIo* io) { SetStorageIo(io); }
-    ~IoScope() { SetStorageIo(nullptr); }
 };
 
 // Runs child(in, out) in a forked process; returns its pid and the parent's
@@ -150,7 +145,14 @@ TEST(EngineVfs, PageStoreStartsAtOffset65536AndCatalogStaysIntact) {
     // The last close folded the log into the page store and removed it.
     struct stat st {};
     EXPECT_NE(::stat((path + "-wal").c_str(), &st), 0);
-    EXPECT_EQ(ReadBytes(path, 65536), catalog);
+    // The catalog area is as it was but for the log stamp (bytes 29 to 36),
+    // which the new log changed; the table identity (21 to 28) stays.
+    std::vector<std::uint8_t> after = ReadBytes(path, 65536);
+    EXPECT_NE(std::vector<std::uint8_t>(after.begin() + 29, after.begin() + 37),
+              std::vector<std::uint8_t>(catalog.begin() + 29, catalog.begin() + 37));
+    EXPECT_NE(std::vector<std::uint8_t>(after.begin() + 21, after.begin() + 29), std::vector<std::uint8_t>(8, 0));
+    std::copy(catalog.begin() + 29, catalog.begin() + 37, after.begin() + 29);
+    EXPECT_EQ(after, catalog);
     const std::vector<std::uint8_t> header = ReadBytes(path, 16, 65536);
     EXPECT_EQ(std::string(header.begin(), header.end()), std::string("SQLite format 3\0", 16));
     EXPECT_EQ(catalog[0], 1);
@@ -368,4 +370,165 @@ TEST(EngineVfs, PageStoreLocksSurviveAnotherDescriptorBeingClosed) {
     ::close(probe);
     Add(t, "y", 2);
     EXPECT_EQ(t.CountRecords(), 2);
+}
+
+// ------------------------------------------------- side files of a table
+
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::uint8_t> Slurp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return ReadBytes(path, static_cast<std::size_t>(st.st_size));
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+    const std::vector<std::uint8_t> b = Slurp(from);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+std::int64_t CountOf(const std::string& path) {
+    Table t;
+    t.Open(path, true);
+    return t.CountRecords();
+}
+
+// Opens path in a child process, posts `first` records, lets the parent run
+// `midway`, posts `second` more and is killed: its log stays beside the
+// table with the posts in it.
+void KilledWriter(const std::string& path, int first, int second, const std::function<void()>& midway = {}) {
+    Child c = Fork([&](int in, int out) {
+        Table t;
+        t.Open(path);
+        for (int i = 0; i < first; ++i) Add(t, "late" + std::to_string(i), i);
+        if (!Signal(out) || !Await(in)) return 2;
+        for (int i = 0; i < second; ++i) Add(t, "later" + std::to_string(i), i);
+        if (!Signal(out)) return 2;
+        ::pause();
+        return 0;
+    });
+    ASSERT_TRUE(Await(c.FromChild));
+    if (midway) midway();
+    ASSERT_TRUE(Signal(c.ToChild));
+    ASSERT_TRUE(Await(c.FromChild));
+    ::kill(c.Pid, SIGKILL);
+    Finish(c);
+    ASSERT_TRUE(Exists(path + "-wal"));
+}
+
+void Fill(const std::string& path, int records) {
+    BulkInserter ins(path);
+    for (int i = 0; i < records; ++i) ins.Add({Value::Text("n" + std::to_string(i)), Value::Int(i)});
+    ins.Commit();
+}
+
+}  // namespace
+
+TEST(EngineSideFiles, TheLogOfAnotherTableIsRefusedAndNothingIsTouched) {
+    TempDir dir;
+    const std::string mine = dir.File("mine.dat"), other = dir.File("other.dat");
+    CreateTable(mine, Schema());
+    CreateTable(other, Schema());
+    Fill(mine, 3000);
+    Fill(other, 94);
+    KilledWriter(other, 20, 0);
+    // Its side files left beside another table of the same layout.
+    CopyFile(other + "-wal", mine + "-wal");
+    CopyFile(other + "-shm", mine + "-shm");
+    const auto table = Slurp(mine), log = Slurp(mine + "-wal"), index = Slurp(mine + "-shm");
+    const std::string refused = "Table file '" + mine + "' cannot be opened: its side file '" + mine +
+                                "-wal' belongs to another table; move it away to open this one";
+    Table t;
+    EXPECT_ENGINE_ERROR(t.Open(mine), refused);
+    EXPECT_ENGINE_ERROR(t.Open(mine, true), refused);
+    EXPECT_ENGINE_ERROR(ReadTableInfo(mine), refused);
+    EXPECT_ENGINE_ERROR(BulkInserter{mine}, refused);
+    EXPECT_ENGINE_ERROR(AddIndex(mine, Ix({1})), refused);
+    EXPECT_FALSE(t.IsOpen());
+    EXPECT_EQ(Slurp(mine), table);
+    EXPECT_EQ(Slurp(mine + "-wal"), log);
+    EXPECT_EQ(Slurp(mine + "-shm"), index);
+    // Moved away, the table opens whole; the other table keeps its posts.
+    ASSERT_EQ(::rename((mine + "-wal").c_str(), dir.File("moved-wal").c_str()), 0);
+    EXPECT_EQ(CountOf(mine), 3000);
+    EXPECT_EQ(CountOf(other), 94 + 20);
+}
+
+TEST(EngineSideFiles, TheLogOfALaterStateIsRefusedWhenACopyIsPutBack) {
+    TempDir dir;
+    const std::string path = dir.File("t.dat"), closedCopy = dir.File("closed.copy"), openCopy = dir.File("open.copy");
+    CreateTable(path, Schema());
+    Fill(path, 100);
+    CopyFile(path, closedCopy);
+    // The writer posts enough for its log to be checkpointed and begun again
+    // after a copy was taken while it had the table open.
+    KilledWriter(path, 10, 1500, [&] { CopyFile(path, openCopy); });
+    // The crashed table and its own log, under another name: all posts are there.
+    CopyFile(path, dir.File("crashed.dat"));
+    CopyFile(path + "-wal", dir.File("crashed.dat-wal"));
+    EXPECT_EQ(CountOf(dir.File("crashed.dat")), 100 + 10 + 1500);
+    const auto log = Slurp(path + "-wal");
+    for (const std::string& copy : {closedCopy, openCopy}) {
+        CopyFile(copy, path);
+        Table t;
+        EXPECT_ENGINE_ERROR(t.Open(path, true), "Table file '" + path + "' cannot be opened: its side file '" + path +
+                                                    "-wal' holds changes of another copy of this table (was the table "
+                                                    "file put back from a copy?); move it away to open this one");
+        EXPECT_EQ(Slurp(path), Slurp(copy));
+        EXPECT_EQ(Slurp(path + "-wal"), log);
+    }
+}
+
+TEST(EngineSideFiles, ALogWithNothingToApplyIsTakenOver) {
+    // A crash while a log is begun leaves a log whose stamp differs from the
+    // table's but that holds nothing after SQLite's own header.
+    TempDir dir;
+    const std::string path = dir.File("t.dat");
+    CreateTable(path, Schema());
+    Fill(path, 5);
+    KilledWriter(path, 0, 0);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "newstamp", 8, 29), 8);
+    ::close(fd);
+    Table t;
+    t.Open(path);
+    Add(t, "after", 1);
+    t.Close();
+    EXPECT_EQ(CountOf(path), 6);
+}
+
+TEST(EngineSideFiles, ATableWithoutIdentityUsesItsOldLogAndGetsAnIdentity) {
+    // A table file written before tables had an identity, with the log of a
+    // crashed writer of that time (no header: SQLite's log from offset 0).
+    TempDir dir;
+    const std::string path = dir.File("old.dat");
+    CreateTable(path, Schema());
+    Fill(path, 7);
+    KilledWriter(path, 3, 0);
+    std::vector<std::uint8_t> log = Slurp(path + "-wal");
+    log.erase(log.begin(), log.begin() + LogHeaderSize);
+    {
+        std::ofstream out(path + "-wal", std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(log.data()), static_cast<std::streamsize>(log.size()));
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const char zero[16] = {};
+    ASSERT_EQ(::pwrite(fd, zero, 16, 21), 16);
+    ::close(fd);
+    EXPECT_EQ(CountOf(path), 10);
+    {
+        Table t;
+        t.Open(path);
+        Add(t, "new", 1);
+    }
+    EXPECT_NE(ReadBytes(path, 8, 21), std::vector<std::uint8_t>(8, 0));
+    EXPECT_EQ(CountOf(path), 11);
 }

@@ -3,12 +3,15 @@
 // standard streams, and exports that are killed or fail.
 #include "engine/Engine.h"
 #include "engine/Vfs.h"
+#include "tests/engine/EngineTestUtil.h"
+#include "tools/Commands.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -309,7 +312,7 @@ TEST_F(ToolTest, CheckExitsWithZeroWhenSoundAndOneWhenDamaged) {
     EXPECT_EQ(ReadFile(t), bytes);
     r = Run({"info", t});
     EXPECT_EQ(r.Code, 1);
-    EXPECT_EQ(r.Err, "tamblor: Table file '" + t + "' is damaged (column 2 'Name': the catalog gives type D, the page store C)\n");
+    EXPECT_EQ(r.Err, "tamblor info: Table file '" + t + "' is damaged (column 2 'Name': the catalog gives type D, the page store C)\n");
 }
 
 TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
@@ -339,7 +342,11 @@ TEST_F(ToolTest, ImportIsAllOrNothingAndNamesLineAndColumn) {
     importFails("Name,Memo\nx,\"open\nnever closed\n", "line 2: quoted field not closed");
     importFails("Name\n\"two\nlines\"\nbad\"quote\n", "line 4: quote inside an unquoted field");
     importFails("Name\nab\xC3\n", "line 2, column 'Name': not valid UTF-8");
-    importFails(std::string("Name,Memo\nx,a\0b\n", 16), "line 2, column 'Memo': a value cannot hold a NUL character");
+    // A NUL at the start is a binary file; one further on names its value.
+    importFails(std::string("Name,Memo\nx,a\0b\n", 16), "is a binary file, not a CSV file");
+    std::string rows = "Name,Memo\n";
+    for (int i = 0; i < 1100; ++i) rows += "x,a\n";
+    importFails(rows + std::string("y,a\0b\n", 7), "line 1102, column 'Memo': a value cannot hold a NUL character");
     importFails("", "the file is empty (a header line is expected)");
     // The error message stays on one line even for a value with a line break.
     importFails("Name,Day\nx,\"2024\n01\"\n", "line 2, column 'Day': ");
@@ -518,3 +525,84 @@ TEST_F(ToolTest, AnExportKilledOrFailingLeavesTheFileAsItWas) {
 }
 
 }  // namespace
+TEST_F(ToolTest, ATableInAFolderThisUserCannotWrite) {
+    if (geteuid() != 0) GTEST_SKIP() << "acts as another user: needs root";
+    const std::string t = P("ro.dat");
+    CreateLedger(t);
+    const std::string csv = P("in.csv");
+    WriteFile(csv, "Name,Amount\nAda,1.5\nBo,2\n");
+    ASSERT_EQ(Run({"import", t, csv}).Code, 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(t.c_str(), 0644), 0);
+    const std::string before = ReadFile(t);
+    Options nobody;
+    nobody.AsNobody = true;
+
+    Result r = Run({"info", t}, nobody);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\nrecords: 2\n"), std::string::npos) << r.Out;
+    r = Run({"export", t, "--csv"}, nobody);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\r\n2,2,Bo,2,"), std::string::npos) << r.Out;
+    r = Run({"dump-header", t, "-"}, nobody);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out.rfind(t + "\r\nByte1: 01, Header: BFT1", 0), 0u) << r.Out;
+    EXPECT_FALSE(fs::exists(t + "-wal"));
+    EXPECT_FALSE(fs::exists(t + "-shm"));
+    EXPECT_EQ(ReadFile(t), before);
+
+    // What would write says why it cannot.
+    r = Run({"import", t, csv}, nobody);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor import: Table file '" + t + "' cannot be written (Permission denied)\n");
+    ASSERT_EQ(chmod(t.c_str(), 0666), 0);
+    r = Run({"import", t, csv}, nobody);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "tamblor import: Table file '" + t + "' cannot be written here: its folder '" + dir.string() +
+                         "' must hold its side files 'ro.dat-wal' and 'ro.dat-shm' but cannot be written "
+                         "(Permission denied)\n");
+    EXPECT_EQ(ReadFile(t), before);
+}
+
+TEST_F(ToolTest, FailedSyncsAndAFullDiskAreNeverReportedAsSuccess) {
+    // The commands run in this process, on a storage whose syncs fail or
+    // whose disk is full.
+    const auto run = [](const std::vector<std::string>& args, const enginetest::FaultyIo& faults) {
+        enginetest::FaultyIo io = faults;
+        enginetest::IoScope scope(&io);
+        std::ostringstream out, err;
+        Result r;
+        r.Code = tools::RunTool(args, out, err);
+        r.Out = out.str();
+        r.Err = err.str();
+        return r;
+    };
+    enginetest::FaultyIo failedSyncs;
+    failedSyncs.FailedSyncs = {engine::FileKind::Table, engine::FileKind::Wal, engine::FileKind::Folder};
+    enginetest::FaultyIo fullDisk;
+    fullDisk.FullDisk = engine::FileKind::Wal;
+    const std::string t = P("t.dat");
+    const std::string ioError = "tamblor create: I/O error on table file '" + t + "' while writing (Input/output error)\n";
+    Result r = run({"create", t, "--column", "Name:C:20"}, failedSyncs);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, ioError);
+    EXPECT_FALSE(fs::exists(t));
+    EXPECT_FALSE(fs::exists(t + "-wal"));
+    r = run({"create", t, "--column", "Name:C:20"}, fullDisk);
+    EXPECT_EQ(r.Err, "tamblor create: Cannot write table file '" + t + "': the disk is full\n");
+    EXPECT_FALSE(fs::exists(t));
+
+    ASSERT_EQ(Run({"create", t, "--column", "Name:C:20"}).Code, 0);
+    const std::string csv = P("in.csv");
+    WriteFile(csv, "Name\nAda\nBo\n");
+    r = run({"import", t, csv}, failedSyncs);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "tamblor import: I/O error on table file '" + t + "' while writing (Input/output error)\n");
+    r = run({"import", t, csv}, fullDisk);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "tamblor import: Cannot write table file '" + t + "': the disk is full\n");
+    r = Run({"info", t});
+    EXPECT_NE(r.Out.find("\nrecords: 0\n"), std::string::npos) << r.Out;
+}

@@ -81,6 +81,11 @@ TEST_F(ExportCommand, WritesAFileWithDashO) {
     EXPECT_EQ(Run({"export", table, "-o", table}), 1);
     EXPECT_EQ(err.str(), "tamblor export: " + table + ": is the table being exported\n");
     EXPECT_EQ(Run({"info", table}), 0);
+    // A full disk (a device that is always full).
+    if (fs::exists("/dev/full")) {
+        EXPECT_EQ(Run({"export", table, "-o", "/dev/full"}), 1);
+        EXPECT_EQ(err.str(), "tamblor export: /dev/full: cannot write: the disk is full\n");
+    }
 }
 
 TEST_F(ExportCommand, UsageAndTableErrors) {

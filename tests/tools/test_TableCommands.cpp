@@ -122,6 +122,11 @@ TEST_F(TableCommands, DumpHeaderFailures) {
     R = Run({"dump-header", Dir + "/pay", "-"});
     EXPECT_EQ(R.Code, 1);
     EXPECT_TRUE(R.Out.empty());
+    if (fs::exists("/dev/full")) {  // a device that is always full
+        R = Run({"dump-header", Table, "/dev/full"});
+        EXPECT_EQ(R.Code, 1);
+        EXPECT_EQ(R.Err, "tamblor dump-header: /dev/full: the disk is full\n");
+    }
     R = Run({"dump-header"});
     EXPECT_EQ(R.Code, 2);
     EXPECT_EQ(R.Err, "tamblor dump-header: missing TABLE and OUTPUT (see tamblor dump-header --help)\n");
