@@ -201,7 +201,7 @@ private:
     engine::SetStorageIo(&io);
     try {
         engine::PageStore store;
-        store.Open(path, false);
+        store.Open(path, engine::OpenMode::ReadWrite);
         for (;;) {
             store.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
             SleepMs(2);
