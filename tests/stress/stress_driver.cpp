@@ -77,11 +77,16 @@ std::vector<long> Numbers(const std::string& line, std::size_t skip = 0) {
     return out;
 }
 
-// The table's integrity as `tamblor check` finds it: "" when sound, else its
-// report.
+// The table's integrity as `tamblor check` finds it: "" when sound, else the
+// problems it reports.
 std::string CheckTable(const std::string& path) {
     std::ostringstream out, err;
-    return tools::RunTool({"check", path}, out, err) == 0 ? std::string() : out.str() + err.str();
+    if (tools::RunTool({"check", path}, out, err) == 0) return "";
+    std::string problems = err.str();
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("PROBLEM: ")) problems += line.substr(9) + " ";
+    return problems.empty() ? "tamblor check finds it damaged" : problems;
 }
 
 // Every record of the table in record-number order, one line each, after
