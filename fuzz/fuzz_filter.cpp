@@ -70,7 +70,7 @@ Fixture& Setup() {
         for (std::size_t c = 0; c < schema.Columns.size(); ++c)
             x.Columns.push_back({schema.Columns[c].Name, schema.Columns[c].Type, static_cast<int>(c)});
         x.Table.Open(x.Path);
-        x.Raw.Open(x.Path, false);
+        x.Raw.Open(x.Path, engine::OpenMode::ReadWrite);
         return true;
     }();
     (void)ready;

@@ -206,6 +206,9 @@ TEST(EngineVfs, ACommittedDeleteIsDoneWhenTheNextRecordCannotBeRead) {
     }
     Table t;
     t.Open(path);
+    // A first delete starts the write-ahead log: the faulty one writes only its commit.
+    ASSERT_TRUE(t.MoveToRecord(100));
+    t.Delete();
     ASSERT_TRUE(t.MoveToRecord(200));
     ReadsFailAfterCommit io;
     {
@@ -217,11 +220,11 @@ TEST(EngineVfs, ACommittedDeleteIsDoneWhenTheNextRecordCannotBeRead) {
     EXPECT_TRUE(t.Eof() && t.Bof());
     ASSERT_TRUE(t.MoveToRecord(201));
     EXPECT_FALSE(t.MoveToRecord(200));
-    EXPECT_EQ(t.CountRecords(), 399);
+    EXPECT_EQ(t.CountRecords(), 398);
     t.Close();
     t.Open(path);
     EXPECT_FALSE(t.MoveToRecord(200));
-    EXPECT_EQ(t.CountRecords(), 399);
+    EXPECT_EQ(t.CountRecords(), 398);
 }
 
 TEST(EngineVfs, CorruptedPageStoreGivesClearError) {
