@@ -124,8 +124,7 @@ void TUndoLog::Restore(TDataSet* DataSet, const TValues& Values) {
 }
 
 bool TUndoLog::Holds(TDataSet* DataSet, const TValues& Values) {
-    const TValues Now = Capture(DataSet);
-    return Now == Values;
+    return Capture(DataSet) == Values;
 }
 
 void TUndoLog::Refuse(const TEntry& Entry, const char* Cause) {

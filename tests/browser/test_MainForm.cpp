@@ -589,7 +589,6 @@ void TestMainForm::clipboardTextOfACellAndOfARecord() {
     W->Edit1->setFocus();
     W.Key(Qt::Key_C, Qt::ShiftModifier | Qt::ControlModifier);
     QCOMPARE(Clipboard->text(), QString("Last\tFirst\tAmount\tNote\tP&L\r\nSmith\tJohn\t50\tline1\r\nline2\tc;d\r\n"));
-    QVERIFY(W->Edit1->text().isEmpty());  // the key went no further
 
     // In the cell editor Ctrl+C copies what is selected there.
     W->DBGrid->setFocus();
