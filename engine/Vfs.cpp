@@ -512,6 +512,9 @@ int CheckLog(ShimFile* log, ShimFile* table, bool writable) {
             log->Offset = 0;
             return SQLITE_OK;
         }
+        // A header torn by a failed write while a log was begun, with no
+        // frame after it: nothing to apply, so take it over.
+        if (size <= LogHeaderSize + kSqliteLogHeader) return writable ? WriteLogHeader(log, marks) : SQLITE_OK;
         return Refuse(table, log, "was not written for this table");
     }
     const bool sameIdentity = std::memcmp(h + 8, marks.Identity, kIdentitySize) == 0;

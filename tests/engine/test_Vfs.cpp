@@ -538,3 +538,25 @@ TEST(EngineSideFiles, ATableWithoutIdentityUsesItsOldLogAndGetsAnIdentity) {
     EXPECT_NE(ReadBytes(path, 8, 21), std::vector<std::uint8_t>(8, 0));
     EXPECT_EQ(CountOf(path), 11);
 }
+
+// A write that failed while a log was begun can leave its header torn, with
+// no frame after it: the table opens and takes the log over.
+TEST(EngineSideFiles, ALogWithATornHeaderAndNothingToApplyIsTakenOver) {
+    TempDir dir;
+    const std::string path = dir.File("torn.dat");
+    CreateTable(path, Schema());
+    Fill(path, 10);
+    int records = 10;
+    for (const std::size_t size : {std::size_t{5}, std::size_t{64 + 32}}) {
+        std::string torn(size, '\0');
+        torn.replace(0, 3, "BFT");
+        {
+            std::ofstream out(path + "-wal", std::ios::binary | std::ios::trunc);
+            out.write(torn.data(), static_cast<std::streamsize>(torn.size()));
+        }
+        EXPECT_EQ(CountOf(path), records) << size;
+        Fill(path, 1);
+        ++records;
+    }
+    EXPECT_EQ(CountOf(path), 12);
+}
