@@ -1,6 +1,7 @@
 #include "engine/Collation.h"
 
 #include "engine/Errors.h"
+#include "rtl/SysUtils.h"
 
 #include <sqlite3.h>
 #include <unicode/ucol.h>
@@ -62,8 +63,9 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 }
 
 void Utf8ToUtf16Into(std::string_view s, std::u16string& out) {
-    // A UTF-8 text never needs more UTF-16 units than it has bytes.
-    out.resize(s.size());
+    if (rtl::TryUtf8ToWideInto(s, out)) return;
+    // Not well-formed (a damaged file): ICU substitutes U+FFFD.
+    out.resize(s.size());  // never more UTF-16 units than UTF-8 bytes
     if (s.empty()) return;
     int32_t n = 0;
     UErrorCode status = U_ZERO_ERROR;

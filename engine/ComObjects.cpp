@@ -230,10 +230,17 @@ public:
             const int c = Column(ColumnId);
             const ColumnSpec& spec = Spec(c);
             const engine::Value& v = FTable.GetValue(c);
-            if (IsTextType(spec.Type) && v.kind == engine::Value::Kind::Text)
-                Utf8ToUtf16Into(v.s, Value->ResetText());  // reuses the caller's text buffer
-            else
+            if (IsTextType(spec.Type) && v.kind == engine::Value::Kind::Text) {
+                // The text goes over as it is stored, in UTF-8 (the caller's
+                // buffer reused); a text that is not well-formed (a damaged
+                // file) is converted here, with its substitutions.
+                if (rtl::IsWellFormedUtf8(v.s))
+                    Value->ResetUtf8Text().assign(v.s);
+                else
+                    Utf8ToUtf16Into(v.s, Value->ResetText());
+            } else {
                 *Value = ToVariant(spec, v);
+            }
             return 0;
         });
         if (FLastStatus != 0) Value->Clear();  // no value: empty

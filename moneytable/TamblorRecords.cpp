@@ -228,15 +228,17 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
             OleCheck(FEngineTable->GetLastStatus(&Ignored));
         }
         bool HasValue = !Value.IsEmpty();
+        // The value as text (UTF-8), without a copy when it is a text.
+        auto AsText = [&]() -> std::string_view {
+            if (Value.VType() == VT_BSTR) return Value.Utf8TextView();
+            FReadText = Value.ToString();
+            return FReadText;
+        };
         if (HasValue) {
             switch (F->DataType()) {
                 case ftString:
                 case ftGuid: {
-                    std::string& Text = FReadText;
-                    if (Value.VType() == VT_BSTR)
-                        rtl::WideToUtf8Into(Value.TextView(), Text);
-                    else
-                        Text = Value.ToString();
+                    const std::string_view Text = AsText();
                     const std::size_t Length = rtl::Utf8CutLength(Text, static_cast<std::size_t>(F->Size()));
                     std::memcpy(Slot, Text.data(), Length);
                     Slot[Length] = 0;
@@ -262,11 +264,11 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
                 case ftTime: WriteInt32(Slot, fw::DateTimeToNativeTime(Value.ToDate())); break;
                 default:
                     if (F->IsBlob()) {
-                        std::string Text = Value.ToString();
+                        const std::string_view Text = AsText();
                         if (Text.empty())
                             HasValue = false;
                         else
-                            WriteBlobRef(Slot, new std::string(std::move(Text)));
+                            WriteBlobRef(Slot, new std::string(Text));
                     }
                     break;
             }

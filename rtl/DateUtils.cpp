@@ -107,6 +107,7 @@ bool StartsWithNoCase(std::string_view S, std::size_t Pos, std::string_view Word
 
 // Whether the format (outside quotes) holds a 12-hour marker.
 bool HasAmPm(std::string_view Fmt) {
+    if (Fmt.find_first_of("aA") == std::string_view::npos) return false;  // the usual case, at once
     for (std::size_t I = 0; I < Fmt.size(); ++I) {
         const char C = Fmt[I];
         if (C == '"' || C == '\'') {

@@ -41,12 +41,34 @@ struct TDecimal {
     int Exponent = 0;
 };
 
+// Digits before the exponent of a scientific form "d.ddde+x".
+int SignificantDigits(std::string_view Scientific) {
+    int N = 0;
+    for (char C : Scientific) {
+        if (C == 'e') break;
+        if (C != '.') ++N;
+    }
+    return N;
+}
+
 TDecimal ToDecimal(double Value, int Precision) {
     TDecimal D;
     D.Negative = std::signbit(Value);
     if (Value == 0.0) return D;
     char Buf[64];
-    auto R = std::to_chars(Buf, Buf + sizeof Buf, std::fabs(Value), std::chars_format::scientific, Precision - 1);
+    // The shortest form that reads back as Value is much cheaper to find. When
+    // it has at most Precision (<= 15) significant digits it is also Value
+    // rounded to Precision digits: a normal double lies within 1.2e-16 of it
+    // (relative), well inside half a unit of the 15th digit (5e-16). Subnormal
+    // doubles are coarser and take the rounding path.
+    const double Magnitude = std::fabs(Value);
+    std::to_chars_result R{Buf, std::errc()};
+    bool Shortest = Precision <= 15 && Magnitude >= std::numeric_limits<double>::min();
+    if (Shortest) {
+        R = std::to_chars(Buf, Buf + sizeof Buf, Magnitude, std::chars_format::scientific);
+        Shortest = SignificantDigits(std::string_view(Buf, static_cast<std::size_t>(R.ptr - Buf))) <= Precision;
+    }
+    if (!Shortest) R = std::to_chars(Buf, Buf + sizeof Buf, Magnitude, std::chars_format::scientific, Precision - 1);
     std::string_view Text(Buf, static_cast<std::size_t>(R.ptr - Buf));
     const auto EPos = Text.find('e');
     for (char C : Text.substr(0, EPos))
@@ -930,11 +952,139 @@ void AppendUtf8(std::string& Out, char32_t Cp) {
     }
 }
 
+
+// Decodes well-formed UTF-8 into Out (when Write), which has room for
+// Text.size() units (no sequence yields more units than it has bytes).
+// Returns the number of units, or NotWellFormed at the first sequence that is
+// not well-formed (the caller then takes the substituting decoder above).
+// Runs of ASCII go eight bytes at a time: most text is mostly ASCII.
+constexpr std::size_t NotWellFormed = static_cast<std::size_t>(-1);
+
+template <bool Write>
+std::size_t DecodeWellFormedUtf8(std::string_view Text, char16_t* Out) {
+    const auto* P = reinterpret_cast<const unsigned char*>(Text.data());
+    const auto* const End = P + Text.size();
+    std::size_t N = 0;
+    for (;;) {
+        while (End - P >= 8) {
+            std::uint64_t W;
+            std::memcpy(&W, P, sizeof W);
+            if (W & 0x8080808080808080ull) break;
+            if constexpr (Write)
+                for (int K = 0; K < 8; ++K) Out[N + static_cast<std::size_t>(K)] = P[K];
+            P += 8;
+            N += 8;
+        }
+        while (P < End && *P < 0x80) {
+            if constexpr (Write) Out[N] = *P;
+            ++P;
+            ++N;
+        }
+        if (P == End) return N;
+        const unsigned B0 = *P;
+        if (B0 >= 0xC2 && B0 <= 0xDF) {
+            if (End - P < 2 || (P[1] & 0xC0) != 0x80) return NotWellFormed;
+            if constexpr (Write) Out[N] = static_cast<char16_t>(((B0 & 0x1F) << 6) | (P[1] & 0x3F));
+            P += 2;
+            N += 1;
+        } else if (B0 >= 0xE0 && B0 <= 0xEF) {
+            if (End - P < 3) return NotWellFormed;
+            const unsigned B1 = P[1], Lo = B0 == 0xE0 ? 0xA0 : 0x80, Hi = B0 == 0xED ? 0x9F : 0xBF;
+            if (B1 < Lo || B1 > Hi || (P[2] & 0xC0) != 0x80) return NotWellFormed;
+            if constexpr (Write) Out[N] = static_cast<char16_t>(((B0 & 0x0F) << 12) | ((B1 & 0x3F) << 6) | (P[2] & 0x3F));
+            P += 3;
+            N += 1;
+        } else if (B0 >= 0xF0 && B0 <= 0xF4) {
+            if (End - P < 4) return NotWellFormed;
+            const unsigned B1 = P[1], Lo = B0 == 0xF0 ? 0x90 : 0x80, Hi = B0 == 0xF4 ? 0x8F : 0xBF;
+            if (B1 < Lo || B1 > Hi || (P[2] & 0xC0) != 0x80 || (P[3] & 0xC0) != 0x80) return NotWellFormed;
+            if constexpr (Write) {
+                const char32_t V =
+                    (((B0 & 0x07u) << 18) | ((B1 & 0x3Fu) << 12) | ((P[2] & 0x3Fu) << 6) | (P[3] & 0x3Fu)) - 0x10000;
+                Out[N] = static_cast<char16_t>(0xD800 + (V >> 10));
+                Out[N + 1] = static_cast<char16_t>(0xDC00 + (V & 0x3FF));
+            }
+            P += 4;
+            N += 2;
+        } else {
+            return NotWellFormed;
+        }
+    }
+}
+
+// Encodes UTF-16 without lone surrogates into Out, which has room for three
+// bytes a unit. Returns the number of bytes written, or NotWellFormed at the
+// first lone surrogate (the caller then takes the substituting encoder).
+std::size_t EncodeWellFormedUtf16(std::u16string_view Text, char* Out) {
+    const char16_t* P = Text.data();
+    const char16_t* const End = P + Text.size();
+    char* O = Out;
+    for (;;) {
+        while (End - P >= 4) {
+            std::uint64_t W;
+            std::memcpy(&W, P, sizeof W);
+            if (W & 0xFF80FF80FF80FF80ull) break;
+            for (int K = 0; K < 4; ++K) O[K] = static_cast<char>(P[K]);
+            P += 4;
+            O += 4;
+        }
+        while (P < End && *P < 0x80) *O++ = static_cast<char>(*P++);
+        if (P == End) return static_cast<std::size_t>(O - Out);
+        const char32_t U = *P;
+        if (U < 0x800) {
+            O[0] = static_cast<char>(0xC0 | (U >> 6));
+            O[1] = static_cast<char>(0x80 | (U & 0x3F));
+            O += 2;
+            ++P;
+        } else if (U < 0xD800 || U > 0xDFFF) {
+            O[0] = static_cast<char>(0xE0 | (U >> 12));
+            O[1] = static_cast<char>(0x80 | ((U >> 6) & 0x3F));
+            O[2] = static_cast<char>(0x80 | (U & 0x3F));
+            O += 3;
+            ++P;
+        } else if (U <= 0xDBFF && End - P >= 2 && P[1] >= 0xDC00 && P[1] <= 0xDFFF) {
+            const char32_t Cp = 0x10000 + ((U - 0xD800) << 10) + (P[1] - 0xDC00u);
+            O[0] = static_cast<char>(0xF0 | (Cp >> 18));
+            O[1] = static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
+            O[2] = static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
+            O[3] = static_cast<char>(0x80 | (Cp & 0x3F));
+            O += 4;
+            P += 2;
+        } else {
+            return NotWellFormed;
+        }
+    }
+}
+
+// Texts of up to this many bytes (UTF-8) or units (UTF-16) are converted
+// through a buffer on the stack and copied into the result at once, without
+// filling the result with zeros first.
+constexpr std::size_t SmallText = 256;
+
 }  // namespace
 
-WideString Utf8ToWide(std::string_view Text) {
-    WideString Out;
-    Out.reserve(Text.size());
+bool IsWellFormedUtf8(std::string_view Text) {
+    return DecodeWellFormedUtf8<false>(Text, nullptr) != NotWellFormed;
+}
+
+bool TryUtf8ToWideInto(std::string_view Text, WideString& Out) {
+    if (Text.size() <= SmallText) {
+        char16_t Buffer[SmallText];
+        const std::size_t N = DecodeWellFormedUtf8<true>(Text, Buffer);
+        if (N == NotWellFormed) return false;
+        Out.assign(Buffer, N);
+        return true;
+    }
+    Out.resize(Text.size());
+    const std::size_t N = DecodeWellFormedUtf8<true>(Text, Out.data());
+    if (N == NotWellFormed) return false;
+    Out.resize(N);
+    return true;
+}
+
+void Utf8ToWideInto(std::string_view Text, WideString& Out) {
+    if (TryUtf8ToWideInto(Text, Out)) return;
+    Out.clear();
     std::size_t Pos = 0;
     while (Pos < Text.size()) {
         std::size_t Len;
@@ -948,6 +1098,11 @@ WideString Utf8ToWide(std::string_view Text) {
             Out += static_cast<char16_t>(Cp);
         }
     }
+}
+
+WideString Utf8ToWide(std::string_view Text) {
+    WideString Out;
+    Utf8ToWideInto(Text, Out);
     return Out;
 }
 
@@ -958,14 +1113,24 @@ std::string WideToUtf8(std::u16string_view Text) {
 }
 
 void WideToUtf8Into(std::u16string_view Text, std::string& Out) {
+    if (Text.size() <= SmallText) {
+        char Buffer[3 * SmallText];
+        const std::size_t N = EncodeWellFormedUtf16(Text, Buffer);
+        if (N != NotWellFormed) {
+            Out.assign(Buffer, N);
+            return;
+        }
+    } else {
+        Out.resize(3 * Text.size());
+        const std::size_t N = EncodeWellFormedUtf16(Text, Out.data());
+        if (N != NotWellFormed) {
+            Out.resize(N);
+            return;
+        }
+    }
     Out.clear();
-    Out.reserve(Text.size());
     for (std::size_t I = 0; I < Text.size(); ++I) {
         const char16_t U = Text[I];
-        if (U < 0x80) {
-            Out += static_cast<char>(U);
-            continue;
-        }
         char32_t Cp = U;
         if (U >= 0xD800 && U <= 0xDBFF) {
             if (I + 1 < Text.size() && Text[I + 1] >= 0xDC00 && Text[I + 1] <= 0xDFFF) {

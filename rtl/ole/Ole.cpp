@@ -203,6 +203,16 @@ void CheckLocalMachine(const std::string& machineName) {
 
 OleVariant::OleVariant(const std::string& v) : FType(VT_BSTR), FText(Utf8ToWide(v)) {}
 
+void OleVariant::MakeWideForm() const {
+    rtl::Utf8ToWideInto(FUtf8, FText);
+    FForms |= kWideForm;
+}
+
+void OleVariant::MakeUtf8Form() const {
+    rtl::WideToUtf8Into(FText, FUtf8);
+    FForms |= kUtf8Form;
+}
+
 OleVariant OleVariant::Null() {
     OleVariant v;
     v.FType = VT_NULL;
@@ -277,7 +287,7 @@ double OleVariant::ToDouble() const {
         case VT_DATE: return FDouble;
         case VT_BSTR: {
             double d;
-            if (TextToDouble(WideToUtf8(FText), d)) return d;
+            if (TextToDouble(std::string(Utf8TextView()), d)) return d;
             CastError(VT_R8);
         }
         default: CastError(VT_R8);
@@ -295,7 +305,7 @@ std::int32_t OleVariant::ToInt() const {
         case VT_BSTR: {
             double d;
             if (FType == VT_BSTR) {
-                if (!TextToDouble(WideToUtf8(FText), d)) CastError(VT_I4);
+                if (!TextToDouble(std::string(Utf8TextView()), d)) CastError(VT_I4);
             } else {
                 d = FDouble;
             }
@@ -333,7 +343,7 @@ bool OleVariant::ToBool() const {
         case VT_R8:
         case VT_DATE: return FDouble != 0;
         case VT_BSTR: {
-            const std::string s = Trim(WideToUtf8(FText));
+            const std::string s = Trim(std::string(Utf8TextView()));
             if (SameText(s, "true")) return true;
             if (SameText(s, "false")) return false;
             double d;
@@ -354,7 +364,7 @@ double OleVariant::ToDate() const {
         case VT_DATE: return FDouble;
         case VT_BSTR: {
             TDateTime d;
-            const std::string s = Trim(WideToUtf8(FText));
+            const std::string s = Trim(std::string(Utf8TextView()));
             if (TryStrToDateTime(s, d)) return d;
             if (TryStrToDate(s, d)) return d;
             if (TryStrToTime(s, d)) return d;
@@ -365,7 +375,7 @@ double OleVariant::ToDate() const {
 }
 
 WideString OleVariant::ToWide() const {
-    if (FType == VT_BSTR) return FText;
+    if (FType == VT_BSTR) return WideString(TextView());
     return Utf8ToWide(ToString());
 }
 
@@ -377,7 +387,7 @@ std::string OleVariant::ToString() const {
         case VT_BOOL: return FInt ? "True" : "False";
         case VT_R8: return FloatToStr(FDouble);
         case VT_DATE: return DateTimeToStr(FDouble);
-        case VT_BSTR: return WideToUtf8(FText);
+        case VT_BSTR: return std::string(Utf8TextView());
         default: CastError(VT_BSTR);
     }
 }
@@ -407,7 +417,10 @@ bool operator==(const OleVariant& a, const OleVariant& b) {
         case VT_NULL: return true;
         case VT_R8:
         case VT_DATE: return a.FDouble == b.FDouble;
-        case VT_BSTR: return a.FText == b.FText;
+        case VT_BSTR:
+            // Texts given in UTF-8 are well-formed: equal there means equal.
+            if (!((a.FForms | b.FForms) & OleVariant::kWideForm)) return a.FUtf8 == b.FUtf8;
+            return a.TextView() == b.TextView();
         default:
             if (a.IsArray()) return a.FItems == b.FItems;
             return a.FInt == b.FInt;
