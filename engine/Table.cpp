@@ -375,10 +375,15 @@ void Table::ApplyVisibility() {
 // ---------------------------------------------------------------- editing
 
 const Value& Table::GetValue(int col) const {
-    CheckOpen();
-    CheckColumn(col);
+    // Every value of every record read passes here: the checks stay inline.
+    if (!FOpen || col < 0 || col >= static_cast<int>(FSchema.Columns.size()) ||
+        (FState == State::Browse && !FCursor->Current())) {
+        CheckOpen();
+        CheckColumn(col);
+        CurrentRow();  // throws: no current record
+    }
     if (FState != State::Browse) return FBuffer[static_cast<std::size_t>(col)];
-    return CurrentRow().Values[static_cast<std::size_t>(col)];
+    return FCursor->Current()->Values[static_cast<std::size_t>(col)];
 }
 
 void Table::AddRecord() {

@@ -15,40 +15,61 @@ char Separator(TExportFormat Format) {
     return '\t';
 }
 
+// Appends one value as the format writes it.
+void AppendValue(std::string& Out, const std::string& Value, TExportFormat Format) {
+    if (Format != TExportFormat::Csv || Value.find_first_of(",\"\r\n") == std::string::npos) {
+        Out += Value;
+        return;
+    }
+    Out += '"';
+    for (char C : Value) {
+        if (C == '"') Out += '"';
+        Out += C;
+    }
+    Out += '"';
+}
+
 // Collects whole lines and hands them to the stream in large blocks; what
-// it holds when an error ends the export is still written out.
+// it holds when an error ends the export is still written out, up to the
+// last complete line. A line is written straight into the block.
 class TLineWriter {
 public:
     explicit TLineWriter(TStream& Out) : FOut(Out) { FBuffer.reserve(kBlock + 4096); }
-    void Line(const std::string& Text) {
-        FBuffer += Text;
+    // The block, to append the values of the current line to.
+    std::string& Text() { return FBuffer; }
+    void EndLine() {
         FBuffer += "\r\n";
+        FLineStart = FBuffer.size();
         if (FBuffer.size() >= kBlock) Flush();
     }
+    // Writes the complete lines collected so far (once: a failed write
+    // drops them, so that the error's own flush does not repeat it).
     void Flush() {
+        FBuffer.resize(FLineStart);
+        FLineStart = 0;
         if (FBuffer.empty()) return;
-        std::string Block;
-        Block.swap(FBuffer);
-        FOut.WriteBuffer(Block.data(), static_cast<std::int64_t>(Block.size()));
+        try {
+            FOut.WriteBuffer(FBuffer.data(), static_cast<std::int64_t>(FBuffer.size()));
+        } catch (...) {
+            FBuffer.clear();
+            throw;
+        }
+        FBuffer.clear();
     }
 
 private:
     static constexpr std::size_t kBlock = 1 << 16;
     TStream& FOut;
     std::string FBuffer;
+    std::size_t FLineStart = 0;  // where the current line begins
 };
 
 }  // namespace
 
 std::string ExportValue(const std::string& Value, TExportFormat Format) {
-    if (Format != TExportFormat::Csv || Value.find_first_of(",\"\r\n") == std::string::npos) return Value;
-    std::string Quoted = "\"";
-    for (char C : Value) {
-        if (C == '"') Quoted += '"';
-        Quoted += C;
-    }
-    Quoted += '"';
-    return Quoted;
+    std::string Out;
+    AppendValue(Out, Value, Format);
+    return Out;
 }
 
 void ExportDataSet(TDataSet* DataSet, TStream& Out, TExportFormat Format) {
@@ -59,20 +80,18 @@ void ExportDataSet(TDataSet* DataSet, TStream& Out, TExportFormat Format) {
 
     TLineWriter Writer(Out);
     try {
-        std::string Line;
         for (std::size_t I = 0; I < Columns.size(); ++I) {
-            if (I) Line += Sep;
-            Line += ExportValue(Columns[I]->FieldName(), Format);
+            if (I) Writer.Text() += Sep;
+            AppendValue(Writer.Text(), Columns[I]->FieldName(), Format);
         }
-        Writer.Line(Line);
+        Writer.EndLine();
         DataSet->First();
         while (!DataSet->Eof()) {
-            Line.clear();
             for (std::size_t I = 0; I < Columns.size(); ++I) {
-                if (I) Line += Sep;
-                Line += ExportValue(Columns[I]->AsString(), Format);
+                if (I) Writer.Text() += Sep;
+                AppendValue(Writer.Text(), Columns[I]->AsString(), Format);
             }
-            Writer.Line(Line);
+            Writer.EndLine();
             DataSet->Next();
         }
     } catch (...) {

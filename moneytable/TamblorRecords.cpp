@@ -317,38 +317,13 @@ Word TMoneyTable::GetDataSize(TField* Field) {
     return static_cast<Word>(Field->DataSize());
 }
 
-std::uint8_t* TMoneyTable::GetDataPtr(TRecordBuffer Buffer, TField* Field) {
+std::uint8_t* TMoneyTable::ComputeDataPtr(TRecordBuffer Buffer, TField* Field) {
     const int N = Field->FieldNo();
     if (N < 1) return nullptr;
-    if (static_cast<std::size_t>(N) < FSlotOffsets.size() && FSlotOffsets[static_cast<std::size_t>(N)] >= 0)
-        return Buffer + FSlotOffsets[static_cast<std::size_t>(N)];
     int Offset = 0;
     for (TField* G : Fields()->List())
         if (G->FieldNo() >= 1 && G->FieldNo() < N) Offset += GetDataSize(G);
     return Buffer + Offset;
-}
-
-bool TMoneyTable::GetBit(const std::uint8_t* Bits, int Index) {
-    return (Bits[Index / 8] & (1u << (Index % 8))) == 0;
-}
-
-void TMoneyTable::SetBit(std::uint8_t* Bits, int Index, bool Value) {
-    const auto Mask = static_cast<std::uint8_t>(1u << (Index % 8));
-    if (Value)
-        Bits[Index / 8] = static_cast<std::uint8_t>(Bits[Index / 8] & ~Mask);
-    else
-        Bits[Index / 8] = static_cast<std::uint8_t>(Bits[Index / 8] | Mask);
-}
-
-bool TMoneyTable::IsNull(TRecordBuffer Buffer, TField* Field) {
-    // A field without a slot has no null bit: it always reads as null.
-    if (Field->FieldNo() < 1) return true;
-    return GetBit(Buffer + FDataSize, Field->FieldNo() - 1);
-}
-
-void TMoneyTable::SetNull(TRecordBuffer Buffer, TField* Field, bool Value) {
-    if (Field->FieldNo() < 1) return;
-    SetBit(Buffer + FDataSize, Field->FieldNo() - 1, Value);
 }
 
 bool TMoneyTable::GetFieldData(TField* Field, void* Buffer) {

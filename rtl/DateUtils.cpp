@@ -3,9 +3,13 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -107,7 +111,6 @@ bool StartsWithNoCase(std::string_view S, std::size_t Pos, std::string_view Word
 
 // Whether the format (outside quotes) holds a 12-hour marker.
 bool HasAmPm(std::string_view Fmt) {
-    if (Fmt.find_first_of("aA") == std::string_view::npos) return false;  // the usual case, at once
     for (std::size_t I = 0; I < Fmt.size(); ++I) {
         const char C = Fmt[I];
         if (C == '"' || C == '\'') {
@@ -248,6 +251,135 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             ++I;
         }
     }
+}
+
+// Formats of numbers only: d, dd, m, mm, yy, yyyy, h, hh, n, nn, s, ss, z,
+// zzz, the separators / and : and characters that are neither letters nor
+// quotes, written as AppendFormat writes them. Short date and time formats
+// are of this kind and every exported date and time is written through one:
+// such a format is read once into steps, which then write straight into a
+// small buffer. Other formats (names, quotes, c, t, a 12-hour marker ...) are
+// left to AppendFormat.
+struct TNumberStep {
+    char Part;  // 'd', 'm', 'y' (four digits), 'Y' (two), 'h', 'n', 's', 'z'; 0: the character Literal
+    int Digits;
+    char Literal;
+};
+
+// The steps of Fmt; false when it is not a format of numbers only.
+bool ReadNumberSteps(std::string_view Fmt, const TFormatSettings& S, std::vector<TNumberStep>& Steps) {
+    char LastToken = '\0';
+    std::size_t I = 0;
+    auto Run = [&](char Letter) {
+        std::size_t R = 0;
+        while (I + R < Fmt.size() && Lower(Fmt[I + R]) == Letter) ++R;
+        I += R;
+        return static_cast<int>(R);
+    };
+    while (I < Fmt.size()) {
+        const char C = Fmt[I];
+        char Token = Lower(C);
+        if (Token >= 'a' && Token <= 'z') {
+            if (Token == 'm' && LastToken == 'h') Token = 'n';
+            LastToken = Token;
+        }
+        switch (Token) {
+        case 'd':
+        case 'm': {
+            const int R = Run(Token);
+            if (R > 2) return false;
+            Steps.push_back({Token, R, 0});
+            break;
+        }
+        case 'y': Steps.push_back(Run('y') <= 2 ? TNumberStep{'Y', 2, 0} : TNumberStep{'y', 4, 0}); break;
+        case 'h': Steps.push_back({'h', Run('h') == 1 ? 1 : 2, 0}); break;
+        case 'n': Steps.push_back({'n', Run(Lower(C)) == 1 ? 1 : 2, 0}); break;  // an 'm' run counts m's
+        case 's': Steps.push_back({'s', Run('s') == 1 ? 1 : 2, 0}); break;
+        case 'z': Steps.push_back({'z', Run('z') == 1 ? 1 : 3, 0}); break;
+        case '"':
+        case '\'': return false;
+        default:
+            if (Token >= 'a' && Token <= 'z') return false;
+            Steps.push_back({0, 0, C == '/' ? S.DateSeparator : C == ':' ? S.TimeSeparator : C});
+            ++I;
+        }
+    }
+    return true;
+}
+
+// The steps of Fmt under S (nullptr when Fmt is not of numbers only), from a
+// small cache of the formats last used on this thread.
+const std::vector<TNumberStep>* NumberSteps(std::string_view Fmt, const TFormatSettings& S) {
+    struct TEntry {
+        bool Used = false;
+        bool NumbersOnly = false;
+        char DateSeparator = 0, TimeSeparator = 0;
+        std::string Format;
+        std::vector<TNumberStep> Steps;
+    };
+    thread_local TEntry Cache[4];
+    thread_local unsigned Next = 0;
+    for (const TEntry& E : Cache)
+        if (E.Used && E.DateSeparator == S.DateSeparator && E.TimeSeparator == S.TimeSeparator && E.Format == Fmt)
+            return E.NumbersOnly ? &E.Steps : nullptr;
+    TEntry& E = Cache[Next++ % 4];
+    E.Used = true;
+    E.DateSeparator = S.DateSeparator;
+    E.TimeSeparator = S.TimeSeparator;
+    E.Format.assign(Fmt);
+    E.Steps.clear();
+    E.NumbersOnly = ReadNumberSteps(Fmt, S, E.Steps);
+    return E.NumbersOnly ? &E.Steps : nullptr;
+}
+
+// Writes the steps into Out (room for Cap bytes); false when it is too small.
+bool WriteNumberSteps(const std::vector<TNumberStep>& Steps, const TParts& P, char* Out, std::size_t Cap,
+                      std::size_t& Len) {
+    std::size_t N = 0;
+    for (const TNumberStep& Step : Steps) {
+        int Value;
+        switch (Step.Part) {
+        case 0:
+            if (N == Cap) return false;
+            Out[N++] = Step.Literal;
+            continue;
+        case 'd': Value = P.Day; break;
+        case 'm': Value = P.Month; break;
+        case 'y': Value = P.Year; break;
+        case 'Y': Value = P.Year % 100; break;
+        case 'h': Value = P.Hour; break;
+        case 'n': Value = P.Min; break;
+        case 's': Value = P.Sec; break;
+        default: Value = P.MSec; break;
+        }
+        // AppendPadded for a value >= 0; two digits at a time.
+        static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                         "8081828384858687888990919293949596979899";
+        char Buf[12];
+        char* End = Buf + sizeof Buf;
+        char* D = End;
+        auto U = static_cast<unsigned>(Value);
+        while (U >= 100) {
+            D -= 2;
+            std::memcpy(D, kPairs + 2 * (U % 100), 2);
+            U /= 100;
+        }
+        if (U >= 10) {
+            D -= 2;
+            std::memcpy(D, kPairs + 2 * U, 2);
+        } else {
+            *--D = static_cast<char>('0' + U);
+        }
+        const auto K = static_cast<std::size_t>(End - D);
+        const auto Width = std::max(K, static_cast<std::size_t>(Step.Digits));
+        if (N + Width > Cap) return false;
+        std::memset(Out + N, '0', Width - K);
+        std::memcpy(Out + N + Width - K, D, K);
+        N += Width;
+    }
+    Len = N;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -536,8 +668,14 @@ TTimeStamp MSecsToTimeStamp(double MSecs) {
 }
 
 std::string FormatDateTime(std::string_view Format, TDateTime Value, const TFormatSettings& Settings) {
+    const TParts Parts = Decode(Value);
+    char Buffer[64];
+    std::size_t Length = 0;
+    if (const std::vector<TNumberStep>* Steps = NumberSteps(Format, Settings);
+        Steps && WriteNumberSteps(*Steps, Parts, Buffer, sizeof Buffer, Length))
+        return std::string(Buffer, Length);
     std::string Out;
-    AppendFormat(Out, Format, Decode(Value), Value, Settings, 0);
+    AppendFormat(Out, Format, Parts, Value, Settings, 0);
     return Out;
 }
 

@@ -230,9 +230,13 @@ TEST_F(SysUtilsTest, ConversionsHoldAtEveryPositionAndLength) {
                 const std::u16string Wide = std::u16string(Lead, u'a') + C.Wide + std::u16string(Tail, u'z');
                 EXPECT_EQ(Utf8ToWide(Text), Wide) << Lead << " " << Tail;
                 EXPECT_EQ(WideToUtf8(Wide), Text) << Lead << " " << Tail;
+                EXPECT_TRUE(rtl::IsWellFormedUtf8(Text)) << Lead << " " << Tail;
             }
             const std::string Bad = std::string(Lead, 'a') + "\xE2\x82" + std::string(Tail, 'z');
             EXPECT_EQ(Utf8ToWide(Bad), std::u16string(Lead, u'a') + u"\uFFFD" + std::u16string(Tail, u'z'));
+            for (const char* Invalid : {"\xE2\x82", "\xC1\xBF", "\x80", "\xC3", "\xC3\xA4\xA4"})
+                EXPECT_FALSE(rtl::IsWellFormedUtf8(std::string(Lead, 'a') + Invalid + std::string(Tail, 'z')))
+                    << Lead << " " << Tail << " " << Invalid;
             const std::u16string Lone = std::u16string(Lead, u'a') + char16_t(0xDC00) + std::u16string(Tail, u'z');
             EXPECT_EQ(WideToUtf8(Lone), std::string(Lead, 'a') + "\xEF\xBF\xBD" + std::string(Tail, 'z'));
         }
