@@ -94,6 +94,14 @@ void SyncDirectoryOf(const std::string& path) {
     }
 }
 
+// Switches the page store's journal ("wal" or "delete"); the caller makes
+// sure that no one else has the table open.
+void SetJournalMode(PageStore& store, const std::string& path, const std::string& mode) {
+    Query q = store.Prepare("PRAGMA journal_mode=" + mode);
+    if (!q.Step() || q.Column(0).s != mode)
+        throw EngineError("Cannot switch table file '" + path + "' to journal mode " + mode);
+}
+
 // Writes the page store's initial schema: records, meta, columns, indexes.
 void InitialisePageStore(PageStore& store, const TableSchema& schema) {
     store.Begin();
@@ -279,6 +287,19 @@ TableInfo ReadTableInfo(const std::string& path) {
 
 // ------------------------------------------------------------ BulkInserter
 
+// A load writes each page about once:
+//   - It runs with a rollback journal (NAME.dat-journal) instead of the
+//     write-ahead log. Pages that the load adds go straight into the table
+//     file; only pages that existed before are saved in the journal first, so
+//     the journal stays small (a few pages for a table that starts empty).
+//     The write-ahead log would take every page, to be copied once more at its
+//     checkpoint. The load is still one transaction: a failure, or a crash
+//     (the next open rolls the journal back), leaves the table as it was. The
+//     table returns to the write-ahead log when the load ends.
+//   - Into a table that starts empty, the rows go without the indexes that
+//     are not unique; those are built at the commit by sorting, each written
+//     once in order, instead of taking every row at a random place. Unique
+//     indexes stay in force so that a duplicate key is refused at its row.
 struct BulkInserter::Impl {
     std::string Path;
     TableLocks Locks;
@@ -289,8 +310,22 @@ struct BulkInserter::Impl {
     bool Started = false;
     bool Done = false;
     bool Failed = false;
+    bool Journal = false;               // switched from the write-ahead log to a rollback journal
+    std::vector<std::size_t> Deferred;  // indexes dropped for the load, built at the commit
     std::vector<std::int64_t> AutoInc;  // next counter per column (0 = unused)
     std::string InsertSql;
+
+    // Ends the rollback journal: back to the write-ahead log. Should that
+    // fail, the table keeps the journal, which works as well: the next open
+    // of the table switches back.
+    void EndJournal() noexcept {
+        if (!Journal) return;
+        Journal = false;
+        try {
+            SetJournalMode(Store, Path, "wal");
+        } catch (const EngineError&) {
+        }
+    }
 };
 
 BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Impl>()) {
@@ -302,6 +337,10 @@ BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Im
         m.Store.Open(m.Path, false);
         // Index pages of a large load stay in memory until the commit.
         m.Store.Exec("PRAGMA cache_size=-262144");
+        // The table lock keeps everyone else out, as the switch needs.
+        SetJournalMode(m.Store, m.Path, "delete");
+        m.Journal = true;
+        m.Store.Exec("PRAGMA synchronous=FULL");
         m.Schema = LoadSchema(m.Store, m.Path);
         m.Coll = std::make_unique<Collator>(m.Schema.Locale);
         RegisterMoneyKey(m.Store.Db(), m.Coll.get());
@@ -315,6 +354,7 @@ BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Im
                                                : m.InsertSql + ") VALUES(" + qs + ")";
         m.AutoInc.assign(m.Schema.Columns.size(), 0);
     } catch (...) {
+        m.EndJournal();
         m.Store.Close();
         m.Locks.Close();
         throw;
@@ -324,6 +364,7 @@ BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Im
 BulkInserter::~BulkInserter() {
     Impl& m = *FImpl;
     if (m.Started && !m.Done) m.Store.Rollback();
+    m.EndJournal();
     m.Store.Close();
     m.Locks.Close();
 }
@@ -346,6 +387,12 @@ void BulkInserter::Add(const std::vector<Value>& row) {
             m.Started = true;
             for (std::size_t c = 0; c < n; ++c)
                 if (m.Schema.Columns[c].AutoInc) m.AutoInc[c] = m.Store.GetMetaInt("autoinc:" + std::to_string(c), 0);
+            if (!m.Store.Prepare("SELECT 1 FROM records LIMIT 1").Step())
+                for (std::size_t k = 0; k < m.Schema.Indexes.size(); ++k)
+                    if (!m.Schema.Indexes[k].Unique) {
+                        m.Store.Exec("DROP INDEX ix" + std::to_string(k));
+                        m.Deferred.push_back(k);
+                    }
         }
         std::int64_t day, ms;
         LocalNow(day, ms);
@@ -377,7 +424,7 @@ void BulkInserter::Add(const std::vector<Value>& row) {
             }
         }
         Query q = m.Store.Prepare(m.InsertSql);
-        for (std::size_t c = 0; c < n; ++c) q.Bind(static_cast<int>(c + 1), values[c]);
+        for (std::size_t c = 0; c < n; ++c) q.Bind(static_cast<int>(c + 1), values[c], true);  // values outlive the run
         const int rc = q.Run(true);
         if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
             for (std::size_t k = 0; k < m.Schema.Indexes.size(); ++k)
@@ -414,6 +461,7 @@ void BulkInserter::Commit() {
     if (m.Failed || m.Done) throw EngineError("The bulk insert into table '" + m.Path + "' has already ended");
     try {
         if (m.Started) {
+            for (std::size_t k : m.Deferred) BuildIndex(m.Store, m.Schema, k, m.Path);
             Query q = m.Store.Prepare("UPDATE meta SET value=value+? WHERE key='count'");
             q.Bind(1, m.Rows);
             q.Run();
@@ -427,6 +475,7 @@ void BulkInserter::Commit() {
         m.Store.Rollback();
         throw;
     }
+    m.EndJournal();
 }
 
 }  // namespace engine

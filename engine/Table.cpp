@@ -134,6 +134,7 @@ void Table::Open(const std::string& path) {
                               e.what() + ")");
         }
         VerifyCollation();
+        ReturnToWriteAheadLog();
         FCursor = std::make_unique<Cursor>(FStore, FSchema, *FCollator);
         FPath = resolved;
         FOpen = true;
@@ -165,6 +166,27 @@ void Table::VerifyCollation() {
         // A read-only file cannot be re-indexed; it is still readable.
         if (!sqlite3_db_readonly(FStore.Db(), "main")) throw;
     }
+}
+
+void Table::ReturnToWriteAheadLog() {
+    // A bulk load runs with a rollback journal; one that never ended (its
+    // process died) leaves the page store so, with the journal rolled back at
+    // the first read. Switch back when no one else has the table open (the
+    // switch would wait for them otherwise); a read-only file stays as it is.
+    {
+        Query q = FStore.Prepare("PRAGMA journal_mode");
+        if (!q.Step() || q.Column(0).s == "wal") return;
+    }
+    try {
+        FLocks.LockTable();
+    } catch (const EngineError&) {
+        return;
+    }
+    try {
+        FStore.Prepare("PRAGMA journal_mode=WAL").Step();
+    } catch (const EngineError&) {
+    }
+    FLocks.UnlockTable();
 }
 
 void Table::PrepareClose() {

@@ -145,6 +145,7 @@ private:
     EngineError DeletedByAnotherUser(std::int64_t recno) const;
     void ApplyVisibility();
     void VerifyCollation();
+    void ReturnToWriteAheadLog();
 
     bool FOpen = false;
     std::string FPath;
