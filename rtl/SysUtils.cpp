@@ -89,6 +89,27 @@ std::string NonFinite(double Value) {
 // with a short exponent ("1.5E-7", "1E20").
 std::string FormatGeneral(double Value, int Precision, char DecimalSeparator) {
     if (!std::isfinite(Value)) return NonFinite(Value);
+    if (Precision == 15 && std::fabs(Value) < 1099511627776.0) {
+        // Amounts of money, with at most two decimals, first: when the number
+        // of cents reads back as Value it is Value's shortest form (decimals
+        // of two places lie 0.01 apart, far more than doubles below 2^40), and
+        // with at most 15 digits it is the general form too (see ToDecimal).
+        const double Cents = std::nearbyint(Value * 100.0);
+        if (Cents / 100.0 == Value) {
+            char Buf[32];
+            char* P = Buf;
+            const auto C = static_cast<std::int64_t>(Cents);
+            if (C < 0) *P++ = '-';
+            const std::uint64_t U = C < 0 ? 0 - static_cast<std::uint64_t>(C) : static_cast<std::uint64_t>(C);
+            P = std::to_chars(P, Buf + sizeof Buf, U / 100).ptr;
+            if (const unsigned F = static_cast<unsigned>(U % 100); F != 0) {
+                *P++ = DecimalSeparator;
+                *P++ = static_cast<char>('0' + F / 10);
+                if (F % 10 != 0) *P++ = static_cast<char>('0' + F % 10);
+            }
+            return std::string(Buf, P);
+        }
+    }
     bool TryShortest = true;
     if (Precision <= 15 && std::fabs(Value) >= std::numeric_limits<double>::min() && std::fabs(Value) < 1e15) {
         // Most numbers come out fixed, with their shortest digits (see

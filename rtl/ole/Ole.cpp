@@ -41,8 +41,7 @@ std::string OleSysErrorMessage(HRESULT hr) {
     }
 }
 
-HRESULT OleCheck(HRESULT hr) {
-    if (SUCCEEDED(hr)) return hr;
+void OleRaise(HRESULT hr) {
     rtl::ErrorInfo info;
     if (rtl::TakeErrorInfo(info) && !info.Description.empty())
         throw EOleException(info.Description, hr, info.Source);

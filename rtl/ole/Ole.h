@@ -69,8 +69,14 @@ constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 std::string OleSysErrorMessage(HRESULT hr);
 
 // Raises EOleException (error info set by the failing server) or
-// EOleSysError (no error info) when hr is a failure; returns hr otherwise.
-HRESULT OleCheck(HRESULT hr);
+// EOleSysError (no error info) for the failure hr.
+[[noreturn]] void OleRaise(HRESULT hr);
+// OleRaise when hr is a failure; returns hr otherwise. (Inline: every value
+// read from the engine passes here.)
+inline HRESULT OleCheck(HRESULT hr) {
+    if (FAILED(hr)) OleRaise(hr);
+    return hr;
+}
 
 // ------------------------------------------------------------------- GUID
 
