@@ -98,8 +98,11 @@ void SyncDirectoryOf(const std::string& path) {
 // sure that no one else has the table open.
 void SetJournalMode(PageStore& store, const std::string& path, const std::string& mode) {
     Query q = store.Prepare("PRAGMA journal_mode=" + mode);
-    if (!q.Step() || q.Column(0).s != mode)
-        throw EngineError("Cannot switch table file '" + path + "' to journal mode " + mode);
+    if (q.Step() && q.Column(0).s == mode) return;
+    // SQLite keeps the mode of a file it cannot write, without an error.
+    if (sqlite3_db_readonly(store.Db(), "main") == 1)
+        throw EngineError(StoreErrorMessage(store.Db(), SQLITE_READONLY, path, "writing"));
+    throw EngineError("Cannot switch table file '" + path + "' to journal mode " + mode);
 }
 
 // Writes the page store's initial schema: records, meta, columns, indexes.
