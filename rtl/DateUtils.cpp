@@ -125,26 +125,41 @@ bool HasAmPm(std::string_view Fmt) {
     return false;
 }
 
-void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, double Value,
-                  const TFormatSettings& S, int Depth) {
-    if (Depth > 2) return;  // a format naming itself through c, t or ddddd
-    const bool TwelveHour = HasAmPm(Fmt);
-    char LastToken = '\0';
+// Reads a date-time format token by token: Next gives the character at the
+// position and its token (in lower case; an 'm' after an 'h' stands for
+// minutes: 'n'); Run counts the run of a letter there and moves past it.
+struct TFormatReader {
+    std::string_view Fmt;
     std::size_t I = 0;
-    auto Run = [&](char Letter) {
-        std::size_t N = 0;
-        while (I + N < Fmt.size() && Lower(Fmt[I + N]) == Letter) ++N;
-        I += N;
-        return static_cast<int>(N);
-    };
-    while (I < Fmt.size()) {
-        const char C = Fmt[I];
+    char LastToken = '\0';
+
+    bool More() const { return I < Fmt.size(); }
+    char Next(char& C) {
+        C = Fmt[I];
         char Token = Lower(C);
         if (Token >= 'a' && Token <= 'z') {
             if (Token == 'm' && LastToken == 'h') Token = 'n';
             LastToken = Token;
         }
-        switch (Token) {
+        return Token;
+    }
+    int Run(char Letter) {
+        std::size_t N = 0;
+        while (I + N < Fmt.size() && Lower(Fmt[I + N]) == Letter) ++N;
+        I += N;
+        return static_cast<int>(N);
+    }
+};
+
+void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, double Value,
+                  const TFormatSettings& S, int Depth) {
+    if (Depth > 2) return;  // a format naming itself through c, t or ddddd
+    const bool TwelveHour = HasAmPm(Fmt);
+    TFormatReader R{Fmt};
+    std::size_t& I = R.I;
+    while (R.More()) {
+        char C;
+        switch (R.Next(C)) {
         case '"':
         case '\'': {
             const auto End = Fmt.find(C, I + 1);
@@ -166,7 +181,7 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             }
             break;
         case 'd': {
-            const int N = Run('d');
+            const int N = R.Run('d');
             if (N == 1) AppendPadded(Out, P.Day, 1);
             else if (N == 2) AppendPadded(Out, P.Day, 2);
             else if (N == 3) Out += P.DayOfWeek ? ShortDayNames[P.DayOfWeek - 1] : "";
@@ -176,7 +191,7 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             break;
         }
         case 'm': {
-            const int N = Run('m');
+            const int N = R.Run('m');
             if (N == 1) AppendPadded(Out, P.Month, 1);
             else if (N == 2) AppendPadded(Out, P.Month, 2);
             else if (N == 3) Out += P.Month ? ShortMonthNames[P.Month - 1] : "";
@@ -184,13 +199,13 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             break;
         }
         case 'y': {
-            const int N = Run('y');
+            const int N = R.Run('y');
             if (N <= 2) AppendPadded(Out, P.Year % 100, 2);
             else AppendPadded(Out, P.Year, 4);
             break;
         }
         case 'h': {
-            const int N = Run('h');
+            const int N = R.Run('h');
             int H = P.Hour;
             if (TwelveHour) {
                 H %= 12;
@@ -200,22 +215,22 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             break;
         }
         case 'n': {
-            const int N = Run(Lower(C));  // an 'm' run standing for minutes counts m's
+            const int N = R.Run(Lower(C));  // an 'm' run standing for minutes counts m's
             AppendPadded(Out, P.Min, N == 1 ? 1 : 2);
             break;
         }
         case 's': {
-            const int N = Run('s');
+            const int N = R.Run('s');
             AppendPadded(Out, P.Sec, N == 1 ? 1 : 2);
             break;
         }
         case 'z': {
-            const int N = Run('z');
+            const int N = R.Run('z');
             AppendPadded(Out, P.MSec, N == 1 ? 1 : 3);
             break;
         }
         case 't': {
-            const int N = Run('t');
+            const int N = R.Run('t');
             AppendFormat(Out, N == 1 ? S.ShortTimeFormat : S.LongTimeFormat, P, Value, S, Depth + 1);
             break;
         }
@@ -268,40 +283,29 @@ struct TNumberStep {
 
 // The steps of Fmt; false when it is not a format of numbers only.
 bool ReadNumberSteps(std::string_view Fmt, const TFormatSettings& S, std::vector<TNumberStep>& Steps) {
-    char LastToken = '\0';
-    std::size_t I = 0;
-    auto Run = [&](char Letter) {
-        std::size_t R = 0;
-        while (I + R < Fmt.size() && Lower(Fmt[I + R]) == Letter) ++R;
-        I += R;
-        return static_cast<int>(R);
-    };
-    while (I < Fmt.size()) {
-        const char C = Fmt[I];
-        char Token = Lower(C);
-        if (Token >= 'a' && Token <= 'z') {
-            if (Token == 'm' && LastToken == 'h') Token = 'n';
-            LastToken = Token;
-        }
+    TFormatReader R{Fmt};
+    while (R.More()) {
+        char C;
+        const char Token = R.Next(C);
         switch (Token) {
         case 'd':
         case 'm': {
-            const int R = Run(Token);
-            if (R > 2) return false;
-            Steps.push_back({Token, R, 0});
+            const int N = R.Run(Token);
+            if (N > 2) return false;
+            Steps.push_back({Token, N, 0});
             break;
         }
-        case 'y': Steps.push_back(Run('y') <= 2 ? TNumberStep{'Y', 2, 0} : TNumberStep{'y', 4, 0}); break;
-        case 'h': Steps.push_back({'h', Run('h') == 1 ? 1 : 2, 0}); break;
-        case 'n': Steps.push_back({'n', Run(Lower(C)) == 1 ? 1 : 2, 0}); break;  // an 'm' run counts m's
-        case 's': Steps.push_back({'s', Run('s') == 1 ? 1 : 2, 0}); break;
-        case 'z': Steps.push_back({'z', Run('z') == 1 ? 1 : 3, 0}); break;
+        case 'y': Steps.push_back(R.Run('y') <= 2 ? TNumberStep{'Y', 2, 0} : TNumberStep{'y', 4, 0}); break;
+        case 'h': Steps.push_back({'h', R.Run('h') == 1 ? 1 : 2, 0}); break;
+        case 'n': Steps.push_back({'n', R.Run(Lower(C)) == 1 ? 1 : 2, 0}); break;  // an 'm' run counts m's
+        case 's': Steps.push_back({'s', R.Run('s') == 1 ? 1 : 2, 0}); break;
+        case 'z': Steps.push_back({'z', R.Run('z') == 1 ? 1 : 3, 0}); break;
         case '"':
         case '\'': return false;
         default:
             if (Token >= 'a' && Token <= 'z') return false;
             Steps.push_back({0, 0, C == '/' ? S.DateSeparator : C == ':' ? S.TimeSeparator : C});
-            ++I;
+            ++R.I;
         }
     }
     return true;
