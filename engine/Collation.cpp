@@ -1,6 +1,7 @@
 #include "engine/Collation.h"
 
 #include "engine/Errors.h"
+#include "rtl/SysUtils.h"
 
 #include <sqlite3.h>
 #include <unicode/ucol.h>
@@ -8,6 +9,7 @@
 #include <unicode/utf16.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace engine {
 
@@ -45,6 +47,9 @@ int Collator::Compare(std::string_view a, std::string_view b) const {
 
 namespace {
 int MoneyKeyCompare(void* arg, int n1, const void* s1, int n2, const void* s2) {
+    // Equal bytes are equal keys, without asking ICU: index builds and
+    // seeks compare many keys with themselves (a column of few values).
+    if (n1 == n2 && std::memcmp(s1, s2, static_cast<std::size_t>(n1)) == 0) return 0;
     const auto* c = static_cast<const Collator*>(arg);
     return c->Compare(std::string_view(static_cast<const char*>(s1), static_cast<std::size_t>(n1)),
                       std::string_view(static_cast<const char*>(s2), static_cast<std::size_t>(n2)));
@@ -62,8 +67,9 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 }
 
 void Utf8ToUtf16Into(std::string_view s, std::u16string& out) {
-    // A UTF-8 text never needs more UTF-16 units than it has bytes.
-    out.resize(s.size());
+    if (rtl::TryUtf8ToWideInto(s, out)) return;
+    // Not well-formed (a damaged file): ICU substitutes U+FFFD.
+    out.resize(s.size());  // never more UTF-16 units than UTF-8 bytes
     if (s.empty()) return;
     int32_t n = 0;
     UErrorCode status = U_ZERO_ERROR;

@@ -15,6 +15,7 @@
 #include "moneytable/Orbalk_TLB.h"
 #include "moneytable/Vennick_TLB.h"
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 #include <limits>
@@ -118,16 +119,19 @@ public:
             // Records are read column by column by name: remember the names.
             // Readers ask for the columns in the same order record after
             // record: try the entry after the last hit first.
+            const std::u16string_view name = column.TextView();
             const std::size_t n = FColumnCache.size();
-            for (std::size_t k = 0; k < n; ++k) {
-                const std::size_t i = (FCacheHint + k) % n;
-                if (FColumnCache[i].first == column) {
+            std::size_t i = FCacheHint;
+            for (std::size_t k = 0; k < n; ++k, ++i) {
+                if (i >= n) i = 0;
+                const WideString& cached = FColumnCache[i].first;
+                if (cached.size() == name.size() && std::equal(name.begin(), name.end(), cached.begin())) {
                     FCacheHint = i + 1;
                     return FColumnCache[i].second;
                 }
             }
-            c = FTable.FindColumn(Utf16ToUtf8(column.ToWide()));
-            if (c >= 0 && n < 512) FColumnCache.emplace_back(column, c);
+            c = FTable.FindColumn(Utf16ToUtf8(name));
+            if (c >= 0 && n < 512) FColumnCache.emplace_back(WideString(name), c);
         }
         if (c < 0)
             throw EngineError("Table '" + FTable.Path() + "' has no column " +
@@ -237,10 +241,17 @@ public:
             const int c = Column(ColumnId);
             const ColumnSpec& spec = Spec(c);
             const engine::Value& v = FTable.GetValue(c);
-            if (IsTextType(spec.Type) && v.kind == engine::Value::Kind::Text)
-                Utf8ToUtf16Into(v.s, Value->ResetText());  // reuses the caller's text buffer
-            else
+            if (IsTextType(spec.Type) && v.kind == engine::Value::Kind::Text) {
+                // The text goes over as it is stored, in UTF-8 (the caller's
+                // buffer reused); a text that is not well-formed (a damaged
+                // file) is converted here, with its substitutions.
+                if (rtl::IsWellFormedUtf8(v.s))
+                    Value->ResetUtf8Text().assign(v.s);
+                else
+                    Utf8ToUtf16Into(v.s, Value->ResetText());
+            } else {
                 *Value = ToVariant(spec, v);
+            }
             return 0;
         });
         if (FLastStatus != 0) Value->Clear();  // no value: empty
@@ -477,7 +488,7 @@ private:
     WideString FTablePath;
     bool FOpenReadOnly = false;  // SetOpenReadOnly
     std::int32_t FLastStatus = 0;
-    mutable std::vector<std::pair<OleVariant, int>> FColumnCache;  // name -> column of the open table
+    mutable std::vector<std::pair<WideString, int>> FColumnCache;  // name -> column of the open table
     mutable std::size_t FCacheHint = 0;
     rtl::ComPtr<IBFFilter> FFilter;
 };

@@ -124,13 +124,14 @@ Query::~Query() {
     sqlite3_clear_bindings(FStmt);
 }
 
-Query& Query::Bind(int index, const Value& v) {
+Query& Query::Bind(int index, const Value& v, bool keepText) {
     switch (v.kind) {
     case Value::Kind::Null: sqlite3_bind_null(FStmt, index); break;
     case Value::Kind::Int: sqlite3_bind_int64(FStmt, index, v.i); break;
     case Value::Kind::Real: sqlite3_bind_double(FStmt, index, v.r); break;
     case Value::Kind::Text:
-        sqlite3_bind_text(FStmt, index, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(FStmt, index, v.s.data(), static_cast<int>(v.s.size()),
+                          keepText ? SQLITE_STATIC : SQLITE_TRANSIENT);
         break;
     }
     return *this;

@@ -59,7 +59,9 @@ public:
     Query(const Query&) = delete;
     Query& operator=(const Query&) = delete;
 
-    Query& Bind(int index, const Value& v);  // 1-based
+    // 1-based. The statement takes a copy of a text unless keepText says
+    // that v outlives the statement's use of it (the next Step, Run or reset).
+    Query& Bind(int index, const Value& v, bool keepText = false);
     Query& Bind(int index, std::int64_t v);
     Query& Bind(int index, const std::string& v);
     // Steps once: true while a row is available. Throws EngineError on failure.

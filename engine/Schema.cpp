@@ -48,6 +48,41 @@ void RemoveTableFiles(const std::string& path) {
     ::unlink((path + "-shm").c_str());
 }
 
+// Switches the page store's journal ("wal" or "delete"); the caller makes
+// sure that no one else has the table open.
+void SetJournalMode(PageStore& store, const std::string& path, const std::string& mode) {
+    sqlite3* db = store.Db();
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db, ("PRAGMA journal_mode=" + mode).c_str(), -1, &st, nullptr);
+    std::string now;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(st);
+        if (rc == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(st, 0);
+            if (text) now = reinterpret_cast<const char*>(text);
+            rc = SQLITE_OK;
+        } else {
+            rc = sqlite3_extended_errcode(db);
+        }
+    }
+    sqlite3_finalize(st);
+    // The switch copies the log into the table file (or begins one): a
+    // failure is one of writing. One whose sync failed can leave SQLite's
+    // pager in its error state behind a result that names the new mode; the
+    // next read shows it.
+    if (rc == SQLITE_OK && now == mode) {
+        st = nullptr;
+        rc = sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &st, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_step(st) == SQLITE_ROW ? SQLITE_OK : sqlite3_extended_errcode(db);
+        sqlite3_finalize(st);
+    }
+    if (rc != SQLITE_OK) throw EngineError(StoreErrorMessage(db, rc, path, "writing"));
+    if (now == mode) return;
+    // SQLite keeps the mode of a file it cannot write, without an error.
+    if (sqlite3_db_readonly(db, "main") == 1) throw EngineError(StoreErrorMessage(db, SQLITE_READONLY, path, "writing"));
+    throw EngineError("Cannot switch table file '" + path + "' to journal mode " + mode);
+}
+
 // Writes the page store's initial schema: records, meta, columns, indexes.
 void InitialisePageStore(PageStore& store, const TableSchema& schema, const Collator& coll) {
     store.Begin();
@@ -212,6 +247,19 @@ TableInfo ReadTableInfo(const std::string& path) {
 
 // ------------------------------------------------------------ BulkInserter
 
+// A load writes each page about once:
+//   - It runs with a rollback journal (NAME.dat-journal) instead of the
+//     write-ahead log. Pages that the load adds go straight into the table
+//     file; only pages that existed before are saved in the journal first, so
+//     the journal stays small (a few pages for a table that starts empty).
+//     The write-ahead log would take every page, to be copied once more at its
+//     checkpoint. The load is still one transaction: a failure, or a crash
+//     (the next open rolls the journal back), leaves the table as it was. The
+//     table returns to the write-ahead log when the load ends.
+//   - Into a table that starts empty, the rows go without the indexes that
+//     are not unique; those are built at the commit by sorting, each written
+//     once in order, instead of taking every row at a random place. Unique
+//     indexes stay in force so that a duplicate key is refused at its row.
 struct BulkInserter::Impl {
     std::string Path;
     TableLocks Locks;
@@ -222,8 +270,22 @@ struct BulkInserter::Impl {
     bool Started = false;
     bool Done = false;
     bool Failed = false;
+    bool Journal = false;               // switched from the write-ahead log to a rollback journal
+    std::vector<std::size_t> Deferred;  // indexes dropped for the load, built at the commit
     std::vector<std::int64_t> AutoInc;  // next counter per column (0 = unused)
     std::string InsertSql;
+
+    // Ends the rollback journal: back to the write-ahead log. Should that
+    // fail, the table keeps the journal, which works as well: the next open
+    // of the table switches back.
+    void EndJournal() noexcept {
+        if (!Journal) return;
+        Journal = false;
+        try {
+            SetJournalMode(Store, Path, "wal");
+        } catch (const EngineError&) {
+        }
+    }
 };
 
 BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Impl>()) {
@@ -238,6 +300,10 @@ BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Im
         m.Store.SetDurable();
         // Index pages of a large load stay in memory until the commit.
         m.Store.Exec("PRAGMA cache_size=-262144");
+        // The table lock keeps everyone else out, as the switch needs.
+        SetJournalMode(m.Store, m.Path, "delete");
+        m.Journal = true;
+        m.Store.Exec("PRAGMA synchronous=FULL");
         m.Schema = LoadSchema(m.Store, m.Path).Schema;
         m.Coll = std::make_unique<Collator>(m.Schema.Locale);
         RegisterMoneyKey(m.Store.Db(), m.Coll.get());
@@ -251,6 +317,7 @@ BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Im
                                                : m.InsertSql + ") VALUES(" + qs + ")";
         m.AutoInc.assign(m.Schema.Columns.size(), 0);
     } catch (...) {
+        m.EndJournal();
         m.Store.Close();
         m.Locks.Close();
         throw;
@@ -260,6 +327,7 @@ BulkInserter::BulkInserter(const std::string& path0) : FImpl(std::make_unique<Im
 BulkInserter::~BulkInserter() {
     Impl& m = *FImpl;
     if (m.Started && !m.Done) m.Store.Rollback();
+    m.EndJournal();
     m.Store.Close();
     m.Locks.Close();
 }
@@ -282,6 +350,12 @@ void BulkInserter::Add(const std::vector<Value>& row) {
             m.Started = true;
             for (std::size_t c = 0; c < n; ++c)
                 if (m.Schema.Columns[c].AutoInc) m.AutoInc[c] = m.Store.GetMetaInt("autoinc:" + std::to_string(c), 0);
+            if (!m.Store.Prepare("SELECT 1 FROM records LIMIT 1").Step())
+                for (std::size_t k = 0; k < m.Schema.Indexes.size(); ++k)
+                    if (!m.Schema.Indexes[k].Unique) {
+                        m.Store.Exec("DROP INDEX ix" + std::to_string(k));
+                        m.Deferred.push_back(k);
+                    }
         }
         std::int64_t day, ms;
         LocalNow(day, ms);
@@ -313,7 +387,7 @@ void BulkInserter::Add(const std::vector<Value>& row) {
             }
         }
         Query q = m.Store.Prepare(m.InsertSql);
-        for (std::size_t c = 0; c < n; ++c) q.Bind(static_cast<int>(c + 1), values[c]);
+        for (std::size_t c = 0; c < n; ++c) q.Bind(static_cast<int>(c + 1), values[c], true);  // values outlive the run
         const int rc = q.Run(true);
         if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
             for (std::size_t k = 0; k < m.Schema.Indexes.size(); ++k)
@@ -350,6 +424,7 @@ void BulkInserter::Commit() {
     if (m.Failed || m.Done) throw EngineError("The bulk insert into table '" + m.Path + "' has already ended");
     try {
         if (m.Started) {
+            for (std::size_t k : m.Deferred) BuildIndex(m.Store, m.Schema, k, m.Path);
             Query q = m.Store.Prepare("UPDATE meta SET value=value+? WHERE key='count'");
             q.Bind(1, m.Rows);
             q.Run();
@@ -366,6 +441,7 @@ void BulkInserter::Commit() {
         DiscardUncommittedLog(m.Store.Db());
         throw;
     }
+    m.EndJournal();
 }
 
 }  // namespace engine

@@ -120,6 +120,7 @@ void Table::Open(const std::string& path, bool readOnly) {
         if (!readOnly) {
             if (!found.HasCopy) StoreCatalogCopy(found.Catalog);
             VerifyCollation();
+            ReturnToWriteAheadLog();
         }
         FCursor = std::make_unique<Cursor>(FStore, FSchema, *FCollator);
         FPath = resolved;
@@ -168,6 +169,27 @@ void Table::VerifyCollation() {
         FStore.Rollback();
         throw;
     }
+}
+
+void Table::ReturnToWriteAheadLog() {
+    // A bulk load runs with a rollback journal; one that never ended (its
+    // process died) leaves the page store so, with the journal rolled back at
+    // the first read. Switch back when no one else has the table open (the
+    // switch would wait for them otherwise); a read-only file stays as it is.
+    {
+        Query q = FStore.Prepare("PRAGMA journal_mode");
+        if (!q.Step() || q.Column(0).s == "wal") return;
+    }
+    try {
+        FLocks.LockTable();
+    } catch (const EngineError&) {
+        return;
+    }
+    try {
+        FStore.Prepare("PRAGMA journal_mode=WAL").Step();
+    } catch (const EngineError&) {
+    }
+    FLocks.UnlockTable();
 }
 
 void Table::PrepareClose() {
@@ -379,10 +401,15 @@ void Table::ApplyVisibility() {
 // ---------------------------------------------------------------- editing
 
 const Value& Table::GetValue(int col) const {
-    CheckOpen();
-    CheckColumn(col);
+    // Every value of every record read passes here: the checks stay inline.
+    if (!FOpen || col < 0 || col >= static_cast<int>(FSchema.Columns.size()) ||
+        (FState == State::Browse && !FCursor->Current())) {
+        CheckOpen();
+        CheckColumn(col);
+        CurrentRow();  // throws: no current record
+    }
     if (FState != State::Browse) return FBuffer[static_cast<std::size_t>(col)];
-    return CurrentRow().Values[static_cast<std::size_t>(col)];
+    return FCursor->Current()->Values[static_cast<std::size_t>(col)];
 }
 
 void Table::AddRecord() {

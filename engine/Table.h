@@ -154,6 +154,7 @@ private:
     void ApplyVisibility();
     void StoreCatalogCopy(const std::vector<std::uint8_t>& catalog);
     void VerifyCollation();
+    void ReturnToWriteAheadLog();
 
     bool FOpen = false;
     bool FReadOnly = false;

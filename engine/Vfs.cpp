@@ -867,9 +867,13 @@ bool ReadChangeStamp(sqlite3_file* f, std::uint8_t (&stamp)[ChangeStampSize]) {
     if (!shm) return false;
     // The first copy of the WAL-index header: its change counter, frame
     // count, page count and salts change with every commit of any process.
+    // Read as six aligned 8-byte words (the region is mapped at a page
+    // boundary): every cursor move checks the stamp.
     std::atomic_thread_fence(std::memory_order_acquire);
-    const volatile std::uint8_t* p = static_cast<const volatile std::uint8_t*>(shm);
-    for (int i = 0; i < ChangeStampSize; ++i) stamp[i] = p[i];
+    const volatile std::uint64_t* p = static_cast<const volatile std::uint64_t*>(shm);
+    std::uint64_t words[ChangeStampSize / 8];
+    for (int i = 0; i < ChangeStampSize / 8; ++i) words[i] = p[i];
+    std::memcpy(stamp, words, ChangeStampSize);
     return true;
 }
 

@@ -247,10 +247,20 @@ void TStringField::CheckTypeSize(int Value) const {
 
 bool TStringField::GetValue(std::string& Value) const {
     const auto Size = static_cast<std::size_t>(DataSize());
-    std::vector<char> Buffer(Size + 1, '\0');  // one spare zero: the text always ends
-    if (!GetData(Buffer.data())) return false;
-    if (DataSet() != nullptr) DataSet()->Translate(Buffer.data(), Buffer.data(), false);
-    Value.assign(Buffer.data(), ::strnlen(Buffer.data(), Size));
+    // One spare zero: the text always ends. A field of the largest size fits
+    // the buffer on the stack; a larger data size (never made by this
+    // framework) takes the heap.
+    char Small[fw::dsMaxStringSize + 2];
+    std::vector<char> Large;
+    char* Buffer = Small;
+    if (Size + 1 > sizeof Small) {
+        Large.resize(Size + 1);
+        Buffer = Large.data();
+    }
+    std::memset(Buffer, 0, Size + 1);
+    if (!GetData(Buffer)) return false;
+    if (DataSet() != nullptr) DataSet()->Translate(Buffer, Buffer, false);
+    Value.assign(Buffer, ::strnlen(Buffer, Size));
     return true;
 }
 

@@ -16,40 +16,61 @@ char Separator(TExportFormat Format) {
     return '\t';
 }
 
+// Appends one value as the format writes it.
+void AppendValue(std::string& Out, const std::string& Value, TExportFormat Format) {
+    if (Format != TExportFormat::Csv || Value.find_first_of(",\"\r\n") == std::string::npos) {
+        Out += Value;
+        return;
+    }
+    Out += '"';
+    for (char C : Value) {
+        if (C == '"') Out += '"';
+        Out += C;
+    }
+    Out += '"';
+}
+
 // Collects whole lines and hands them to the stream in large blocks; what
-// it holds when an error ends the export is still written out.
+// it holds when an error ends the export is still written out, up to the
+// last complete line. A line is written straight into the block.
 class TLineWriter {
 public:
     explicit TLineWriter(TStream& Out) : FOut(Out) { FBuffer.reserve(kBlock + 4096); }
-    void Line(const std::string& Text) {
-        FBuffer += Text;
+    // The block, to append the values of the current line to.
+    std::string& Text() { return FBuffer; }
+    void EndLine() {
         FBuffer += "\r\n";
+        FLineStart = FBuffer.size();
         if (FBuffer.size() >= kBlock) Flush();
     }
+    // Writes the complete lines collected so far (once: a failed write
+    // drops them, so that the error's own flush does not repeat it).
     void Flush() {
+        FBuffer.resize(FLineStart);
+        FLineStart = 0;
         if (FBuffer.empty()) return;
-        std::string Block;
-        Block.swap(FBuffer);
-        FOut.WriteBuffer(Block.data(), static_cast<std::int64_t>(Block.size()));
+        try {
+            FOut.WriteBuffer(FBuffer.data(), static_cast<std::int64_t>(FBuffer.size()));
+        } catch (...) {
+            FBuffer.clear();
+            throw;
+        }
+        FBuffer.clear();
     }
 
 private:
     static constexpr std::size_t kBlock = 1 << 16;
     TStream& FOut;
     std::string FBuffer;
+    std::size_t FLineStart = 0;  // where the current line begins
 };
 
 }  // namespace
 
 std::string ExportValue(const std::string& Value, TExportFormat Format) {
-    if (Format != TExportFormat::Csv || Value.find_first_of(",\"\r\n") == std::string::npos) return Value;
-    std::string Quoted = "\"";
-    for (char C : Value) {
-        if (C == '"') Quoted += '"';
-        Quoted += C;
-    }
-    Quoted += '"';
-    return Quoted;
+    std::string Out;
+    AppendValue(Out, Value, Format);
+    return Out;
 }
 
 std::string CsvNumberText(TFieldType Type, double Value) {
@@ -87,8 +108,13 @@ std::vector<TExportColumn> ExportColumns(TDataSet* DataSet, TExportFormat Format
     std::vector<TExportColumn> Columns;
     for (int I = 0; I < DataSet->FieldCount(); ++I) {
         TField* Field = DataSet->Fields(I);
-        if (Field->Visible())
-            Columns.push_back({Field->FieldName(), [Field, Format] { return ExportFieldText(Field, Format); }});
+        if (!Field->Visible()) continue;
+        // The user's forms are the field's AsString, read straight into the
+        // line; only the C notation needs a conversion of its own.
+        if (Format == TExportFormat::Csv)
+            Columns.push_back({Field->FieldName(), [Field, Format] { return ExportFieldText(Field, Format); }, Field});
+        else
+            Columns.push_back({Field->FieldName(), nullptr, Field});
     }
     return Columns;
 }
@@ -97,23 +123,29 @@ void ExportRecords(TDataSet* DataSet, TStream& Out, TExportFormat Format, const 
     const char Sep = Separator(Format);
     TLineWriter Writer(Out);
     try {
-        std::string Line;
         for (std::size_t I = 0; I < Columns.size(); ++I) {
-            if (I) Line += Sep;
-            Line += ExportValue(Columns[I].Name, Format);
+            if (I) Writer.Text() += Sep;
+            AppendValue(Writer.Text(), Columns[I].Name, Format);
         }
-        Writer.Line(Line);
+        Writer.EndLine();
         DataSet->First();
         while (!DataSet->Eof()) {
-            Line.clear();
             for (std::size_t I = 0; I < Columns.size(); ++I) {
-                if (I) Line += Sep;
-                const std::optional<std::string> Value = Columns[I].Value();
+                if (I) Writer.Text() += Sep;
+                const TExportColumn& Column = Columns[I];
+                if (!Column.Value) {
+                    AppendValue(Writer.Text(), Column.Field->AsString(), Format);
+                    continue;
+                }
+                const std::optional<std::string> Value = Column.Value();
                 if (!Value) continue;
                 // An empty text that is not null: two quotes in CSV.
-                Line += Format == TExportFormat::Csv && Value->empty() ? "\"\"" : ExportValue(*Value, Format);
+                if (Format == TExportFormat::Csv && Value->empty())
+                    Writer.Text() += "\"\"";
+                else
+                    AppendValue(Writer.Text(), *Value, Format);
             }
-            Writer.Line(Line);
+            Writer.EndLine();
             DataSet->Next();
         }
     } catch (...) {

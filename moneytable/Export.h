@@ -42,14 +42,17 @@ namespace moneytable {
 enum class TExportFormat { Tab, Semicolon, Csv };
 
 // One column of an export: its header text, and its value in the dataset's
-// current record (nullopt for null).
+// current record (nullopt for null); a column without Value writes its
+// Field's AsString as it stands.
 struct TExportColumn {
     std::string Name;
     std::function<std::optional<std::string>()> Value;
+    TField* Field = nullptr;
 };
 
 // The visible fields of the dataset, in field order: FieldName, and
-// ExportFieldText of the field.
+// ExportFieldText of the field (for Tab and Semicolon as the column's Field,
+// without a Value).
 std::vector<TExportColumn> ExportColumns(TDataSet* DataSet, TExportFormat Format);
 
 // Writes the header line and the records with the given columns to Out at

@@ -162,17 +162,33 @@ public:
     // nullptr) when there is none.
     bool GetActiveRecBuf(TRecordBuffer& RecBuf);
     // The field's slot in Buffer; nullptr for a field number below 1.
-    std::uint8_t* GetDataPtr(TRecordBuffer Buffer, TField* Field);
+    std::uint8_t* GetDataPtr(TRecordBuffer Buffer, TField* Field) {
+        const auto N = static_cast<std::size_t>(Field->FieldNo());
+        if (N >= 1 && N < FSlotOffsets.size() && FSlotOffsets[N] >= 0) return Buffer + FSlotOffsets[N];
+        return ComputeDataPtr(Buffer, Field);
+    }
     // The field's slot size: 0 for field number 0, BlobSlotSize for a blob
     // field, else the field's DataSize.
     Word GetDataSize(TField* Field);
     // True when the field is null in Buffer (always for a field without slot).
-    bool IsNull(TRecordBuffer Buffer, TField* Field);
-    void SetNull(TRecordBuffer Buffer, TField* Field, bool Value);
+    bool IsNull(TRecordBuffer Buffer, TField* Field) {
+        // A field without a slot has no null bit: it always reads as null.
+        return Field->FieldNo() < 1 || GetBit(Buffer + FDataSize, Field->FieldNo() - 1);
+    }
+    void SetNull(TRecordBuffer Buffer, TField* Field, bool Value) {
+        if (Field->FieldNo() >= 1) SetBit(Buffer + FDataSize, Field->FieldNo() - 1, Value);
+    }
     // Bit arrays: bit Index in byte Index/8, mask 1 << Index%8; GetBit is true
     // when the bit is clear; SetBit clears it for true and sets it for false.
-    static bool GetBit(const std::uint8_t* Bits, int Index);
-    static void SetBit(std::uint8_t* Bits, int Index, bool Value);
+    // (Inline: every field of every record read passes here.)
+    static bool GetBit(const std::uint8_t* Bits, int Index) { return (Bits[Index / 8] & (1u << (Index % 8))) == 0; }
+    static void SetBit(std::uint8_t* Bits, int Index, bool Value) {
+        const auto Mask = static_cast<std::uint8_t>(1u << (Index % 8));
+        if (Value)
+            Bits[Index / 8] = static_cast<std::uint8_t>(Bits[Index / 8] & ~Mask);
+        else
+            Bits[Index / 8] = static_cast<std::uint8_t>(Bits[Index / 8] | Mask);
+    }
     // The stored value of Field in Buffer as the variant the engine takes;
     // VT_EMPTY for null. With Key set, a GUID is turned into the engine's key.
     OleVariant GetFieldAsOleVariant(TRecordBuffer Buffer, TField* Field, bool Key);
@@ -309,6 +325,8 @@ private:
     std::int32_t BufferRecNo(TRecordBuffer Buffer) const;
     // MoveToRecord; status through CheckError.
     void GotoRecNo(std::int32_t RecNo);
+    // GetDataPtr for a field that the layout cache does not hold.
+    std::uint8_t* ComputeDataPtr(TRecordBuffer Buffer, TField* Field);
     // Slot offsets by field number and the column name variants, computed at
     // open once the fields are bound.
     void BuildLayoutCache();

@@ -228,15 +228,17 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
             OleCheck(FEngineTable->GetLastStatus(&Ignored));
         }
         bool HasValue = !Value.IsEmpty();
+        // The value as text (UTF-8), without a copy when it is a text.
+        auto AsText = [&]() -> std::string_view {
+            if (Value.VType() == VT_BSTR) return Value.Utf8TextView();
+            FReadText = Value.ToString();
+            return FReadText;
+        };
         if (HasValue) {
             switch (F->DataType()) {
                 case ftString:
                 case ftGuid: {
-                    std::string& Text = FReadText;
-                    if (Value.VType() == VT_BSTR)
-                        rtl::WideToUtf8Into(Value.TextView(), Text);
-                    else
-                        Text = Value.ToString();
+                    const std::string_view Text = AsText();
                     const std::size_t Length = rtl::Utf8CutLength(Text, static_cast<std::size_t>(F->Size()));
                     std::memcpy(Slot, Text.data(), Length);
                     Slot[Length] = 0;
@@ -262,11 +264,11 @@ void TMoneyTable::ReadRecord(TRecordBuffer Buffer) {
                 case ftTime: WriteInt32(Slot, fw::DateTimeToNativeTime(Value.ToDate())); break;
                 default:
                     if (F->IsBlob()) {
-                        std::string Text = Value.ToString();
+                        const std::string_view Text = AsText();
                         if (Text.empty())
                             HasValue = false;
                         else
-                            WriteBlobRef(Slot, new std::string(std::move(Text)));
+                            WriteBlobRef(Slot, new std::string(Text));
                     }
                     break;
             }
@@ -315,38 +317,13 @@ Word TMoneyTable::GetDataSize(TField* Field) {
     return static_cast<Word>(Field->DataSize());
 }
 
-std::uint8_t* TMoneyTable::GetDataPtr(TRecordBuffer Buffer, TField* Field) {
+std::uint8_t* TMoneyTable::ComputeDataPtr(TRecordBuffer Buffer, TField* Field) {
     const int N = Field->FieldNo();
     if (N < 1) return nullptr;
-    if (static_cast<std::size_t>(N) < FSlotOffsets.size() && FSlotOffsets[static_cast<std::size_t>(N)] >= 0)
-        return Buffer + FSlotOffsets[static_cast<std::size_t>(N)];
     int Offset = 0;
     for (TField* G : Fields()->List())
         if (G->FieldNo() >= 1 && G->FieldNo() < N) Offset += GetDataSize(G);
     return Buffer + Offset;
-}
-
-bool TMoneyTable::GetBit(const std::uint8_t* Bits, int Index) {
-    return (Bits[Index / 8] & (1u << (Index % 8))) == 0;
-}
-
-void TMoneyTable::SetBit(std::uint8_t* Bits, int Index, bool Value) {
-    const auto Mask = static_cast<std::uint8_t>(1u << (Index % 8));
-    if (Value)
-        Bits[Index / 8] = static_cast<std::uint8_t>(Bits[Index / 8] & ~Mask);
-    else
-        Bits[Index / 8] = static_cast<std::uint8_t>(Bits[Index / 8] | Mask);
-}
-
-bool TMoneyTable::IsNull(TRecordBuffer Buffer, TField* Field) {
-    // A field without a slot has no null bit: it always reads as null.
-    if (Field->FieldNo() < 1) return true;
-    return GetBit(Buffer + FDataSize, Field->FieldNo() - 1);
-}
-
-void TMoneyTable::SetNull(TRecordBuffer Buffer, TField* Field, bool Value) {
-    if (Field->FieldNo() < 1) return;
-    SetBit(Buffer + FDataSize, Field->FieldNo() - 1, Value);
 }
 
 bool TMoneyTable::GetFieldData(TField* Field, void* Buffer) {

@@ -3,9 +3,13 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <charconv>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -121,26 +125,41 @@ bool HasAmPm(std::string_view Fmt) {
     return false;
 }
 
-void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, double Value,
-                  const TFormatSettings& S, int Depth) {
-    if (Depth > 2) return;  // a format naming itself through c, t or ddddd
-    const bool TwelveHour = HasAmPm(Fmt);
-    char LastToken = '\0';
+// Reads a date-time format token by token: Next gives the character at the
+// position and its token (in lower case; an 'm' after an 'h' stands for
+// minutes: 'n'); Run counts the run of a letter there and moves past it.
+struct TFormatReader {
+    std::string_view Fmt;
     std::size_t I = 0;
-    auto Run = [&](char Letter) {
-        std::size_t N = 0;
-        while (I + N < Fmt.size() && Lower(Fmt[I + N]) == Letter) ++N;
-        I += N;
-        return static_cast<int>(N);
-    };
-    while (I < Fmt.size()) {
-        const char C = Fmt[I];
+    char LastToken = '\0';
+
+    bool More() const { return I < Fmt.size(); }
+    char Next(char& C) {
+        C = Fmt[I];
         char Token = Lower(C);
         if (Token >= 'a' && Token <= 'z') {
             if (Token == 'm' && LastToken == 'h') Token = 'n';
             LastToken = Token;
         }
-        switch (Token) {
+        return Token;
+    }
+    int Run(char Letter) {
+        std::size_t N = 0;
+        while (I + N < Fmt.size() && Lower(Fmt[I + N]) == Letter) ++N;
+        I += N;
+        return static_cast<int>(N);
+    }
+};
+
+void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, double Value,
+                  const TFormatSettings& S, int Depth) {
+    if (Depth > 2) return;  // a format naming itself through c, t or ddddd
+    const bool TwelveHour = HasAmPm(Fmt);
+    TFormatReader R{Fmt};
+    std::size_t& I = R.I;
+    while (R.More()) {
+        char C;
+        switch (R.Next(C)) {
         case '"':
         case '\'': {
             const auto End = Fmt.find(C, I + 1);
@@ -162,7 +181,7 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             }
             break;
         case 'd': {
-            const int N = Run('d');
+            const int N = R.Run('d');
             if (N == 1) AppendPadded(Out, P.Day, 1);
             else if (N == 2) AppendPadded(Out, P.Day, 2);
             else if (N == 3) Out += P.DayOfWeek ? ShortDayNames[P.DayOfWeek - 1] : "";
@@ -172,7 +191,7 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             break;
         }
         case 'm': {
-            const int N = Run('m');
+            const int N = R.Run('m');
             if (N == 1) AppendPadded(Out, P.Month, 1);
             else if (N == 2) AppendPadded(Out, P.Month, 2);
             else if (N == 3) Out += P.Month ? ShortMonthNames[P.Month - 1] : "";
@@ -180,13 +199,13 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             break;
         }
         case 'y': {
-            const int N = Run('y');
+            const int N = R.Run('y');
             if (N <= 2) AppendPadded(Out, P.Year % 100, 2);
             else AppendPadded(Out, P.Year, 4);
             break;
         }
         case 'h': {
-            const int N = Run('h');
+            const int N = R.Run('h');
             int H = P.Hour;
             if (TwelveHour) {
                 H %= 12;
@@ -196,22 +215,22 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             break;
         }
         case 'n': {
-            const int N = Run(Lower(C));  // an 'm' run standing for minutes counts m's
+            const int N = R.Run(Lower(C));  // an 'm' run standing for minutes counts m's
             AppendPadded(Out, P.Min, N == 1 ? 1 : 2);
             break;
         }
         case 's': {
-            const int N = Run('s');
+            const int N = R.Run('s');
             AppendPadded(Out, P.Sec, N == 1 ? 1 : 2);
             break;
         }
         case 'z': {
-            const int N = Run('z');
+            const int N = R.Run('z');
             AppendPadded(Out, P.MSec, N == 1 ? 1 : 3);
             break;
         }
         case 't': {
-            const int N = Run('t');
+            const int N = R.Run('t');
             AppendFormat(Out, N == 1 ? S.ShortTimeFormat : S.LongTimeFormat, P, Value, S, Depth + 1);
             break;
         }
@@ -247,6 +266,124 @@ void AppendFormat(std::string& Out, std::string_view Fmt, const TParts& P, doubl
             ++I;
         }
     }
+}
+
+// Formats of numbers only: d, dd, m, mm, yy, yyyy, h, hh, n, nn, s, ss, z,
+// zzz, the separators / and : and characters that are neither letters nor
+// quotes, written as AppendFormat writes them. Short date and time formats
+// are of this kind and every exported date and time is written through one:
+// such a format is read once into steps, which then write straight into a
+// small buffer. Other formats (names, quotes, c, t, a 12-hour marker ...) are
+// left to AppendFormat.
+struct TNumberStep {
+    char Part;  // 'd', 'm', 'y' (four digits), 'Y' (two), 'h', 'n', 's', 'z'; 0: the character Literal
+    int Digits;
+    char Literal;
+};
+
+// The steps of Fmt; false when it is not a format of numbers only.
+bool ReadNumberSteps(std::string_view Fmt, const TFormatSettings& S, std::vector<TNumberStep>& Steps) {
+    TFormatReader R{Fmt};
+    while (R.More()) {
+        char C;
+        const char Token = R.Next(C);
+        switch (Token) {
+        case 'd':
+        case 'm': {
+            const int N = R.Run(Token);
+            if (N > 2) return false;
+            Steps.push_back({Token, N, 0});
+            break;
+        }
+        case 'y': Steps.push_back(R.Run('y') <= 2 ? TNumberStep{'Y', 2, 0} : TNumberStep{'y', 4, 0}); break;
+        case 'h': Steps.push_back({'h', R.Run('h') == 1 ? 1 : 2, 0}); break;
+        case 'n': Steps.push_back({'n', R.Run(Lower(C)) == 1 ? 1 : 2, 0}); break;  // an 'm' run counts m's
+        case 's': Steps.push_back({'s', R.Run('s') == 1 ? 1 : 2, 0}); break;
+        case 'z': Steps.push_back({'z', R.Run('z') == 1 ? 1 : 3, 0}); break;
+        case '"':
+        case '\'': return false;
+        default:
+            if (Token >= 'a' && Token <= 'z') return false;
+            Steps.push_back({0, 0, C == '/' ? S.DateSeparator : C == ':' ? S.TimeSeparator : C});
+            ++R.I;
+        }
+    }
+    return true;
+}
+
+// The steps of Fmt under S (nullptr when Fmt is not of numbers only), from a
+// small cache of the formats last used on this thread.
+const std::vector<TNumberStep>* NumberSteps(std::string_view Fmt, const TFormatSettings& S) {
+    struct TEntry {
+        bool Used = false;
+        bool NumbersOnly = false;
+        char DateSeparator = 0, TimeSeparator = 0;
+        std::string Format;
+        std::vector<TNumberStep> Steps;
+    };
+    thread_local TEntry Cache[4];
+    thread_local unsigned Next = 0;
+    for (const TEntry& E : Cache)
+        if (E.Used && E.DateSeparator == S.DateSeparator && E.TimeSeparator == S.TimeSeparator && E.Format == Fmt)
+            return E.NumbersOnly ? &E.Steps : nullptr;
+    TEntry& E = Cache[Next++ % 4];
+    E.Used = true;
+    E.DateSeparator = S.DateSeparator;
+    E.TimeSeparator = S.TimeSeparator;
+    E.Format.assign(Fmt);
+    E.Steps.clear();
+    E.NumbersOnly = ReadNumberSteps(Fmt, S, E.Steps);
+    return E.NumbersOnly ? &E.Steps : nullptr;
+}
+
+// Writes the steps into Out (room for Cap bytes); false when it is too small.
+bool WriteNumberSteps(const std::vector<TNumberStep>& Steps, const TParts& P, char* Out, std::size_t Cap,
+                      std::size_t& Len) {
+    std::size_t N = 0;
+    for (const TNumberStep& Step : Steps) {
+        int Value;
+        switch (Step.Part) {
+        case 0:
+            if (N == Cap) return false;
+            Out[N++] = Step.Literal;
+            continue;
+        case 'd': Value = P.Day; break;
+        case 'm': Value = P.Month; break;
+        case 'y': Value = P.Year; break;
+        case 'Y': Value = P.Year % 100; break;
+        case 'h': Value = P.Hour; break;
+        case 'n': Value = P.Min; break;
+        case 's': Value = P.Sec; break;
+        default: Value = P.MSec; break;
+        }
+        // AppendPadded for a value >= 0; two digits at a time.
+        static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                         "8081828384858687888990919293949596979899";
+        char Buf[12];
+        char* End = Buf + sizeof Buf;
+        char* D = End;
+        auto U = static_cast<unsigned>(Value);
+        while (U >= 100) {
+            D -= 2;
+            std::memcpy(D, kPairs + 2 * (U % 100), 2);
+            U /= 100;
+        }
+        if (U >= 10) {
+            D -= 2;
+            std::memcpy(D, kPairs + 2 * U, 2);
+        } else {
+            *--D = static_cast<char>('0' + U);
+        }
+        const auto K = static_cast<std::size_t>(End - D);
+        const auto Width = std::max(K, static_cast<std::size_t>(Step.Digits));
+        if (N + Width > Cap) return false;
+        std::memset(Out + N, '0', Width - K);
+        std::memcpy(Out + N + Width - K, D, K);
+        N += Width;
+    }
+    Len = N;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -535,8 +672,14 @@ TTimeStamp MSecsToTimeStamp(double MSecs) {
 }
 
 std::string FormatDateTime(std::string_view Format, TDateTime Value, const TFormatSettings& Settings) {
+    const TParts Parts = Decode(Value);
+    char Buffer[64];
+    std::size_t Length = 0;
+    if (const std::vector<TNumberStep>* Steps = NumberSteps(Format, Settings);
+        Steps && WriteNumberSteps(*Steps, Parts, Buffer, sizeof Buffer, Length))
+        return std::string(Buffer, Length);
     std::string Out;
-    AppendFormat(Out, Format, Decode(Value), Value, Settings, 0);
+    AppendFormat(Out, Format, Parts, Value, Settings, 0);
     return Out;
 }
 

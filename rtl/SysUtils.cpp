@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -33,30 +34,49 @@ std::string Quoted(std::string_view S) { return "'" + std::string(S) + "'"; }
 // ---------------------------------------------------------------------------
 
 // Significant digits and decimal exponent of Value rounded to Precision
-// significant digits: Value = 0.d1d2d3... * 10^(Exponent + 1), i.e.
-// d1.d2d3... * 10^Exponent. Trailing zeros of the digits are removed.
+// (1 to 17) significant digits: Value = d1.d2d3... * 10^Exponent. Trailing
+// zeros of the digits are removed. Numbers are formatted for every exported
+// value: everything stays in fixed buffers.
 struct TDecimal {
     bool Negative = false;
-    std::string Digits;  // empty for zero
+    char Digits[24] = {};  // Count of them; none for zero
+    int Count = 0;
     int Exponent = 0;
 };
 
-TDecimal ToDecimal(double Value, int Precision) {
+// TryShortest false: the shortest form is known to have too many digits.
+TDecimal ToDecimal(double Value, int Precision, bool TryShortest = true) {
     TDecimal D;
     D.Negative = std::signbit(Value);
     if (Value == 0.0) return D;
     char Buf[64];
-    auto R = std::to_chars(Buf, Buf + sizeof Buf, std::fabs(Value), std::chars_format::scientific, Precision - 1);
-    std::string_view Text(Buf, static_cast<std::size_t>(R.ptr - Buf));
-    const auto EPos = Text.find('e');
-    for (char C : Text.substr(0, EPos))
-        if (C != '.') D.Digits += C;
-    int Exp = 0;
-    std::string_view ExpText = Text.substr(EPos + 1);
-    if (!ExpText.empty() && ExpText[0] == '+') ExpText.remove_prefix(1);
-    std::from_chars(ExpText.data(), ExpText.data() + ExpText.size(), Exp);
-    D.Exponent = Exp;
-    while (!D.Digits.empty() && D.Digits.back() == '0') D.Digits.pop_back();
+    std::to_chars_result R{Buf, std::errc()};
+    auto Parse = [&] {
+        D.Count = 0;
+        const char* P = Buf;
+        for (; P < R.ptr && *P != 'e'; ++P)
+            if (*P != '.') D.Digits[D.Count++] = *P;
+        const char* E = P + 1;
+        if (E < R.ptr && *E == '+') ++E;
+        std::from_chars(E, R.ptr, D.Exponent);
+    };
+    // The shortest form that reads back as Value is much cheaper to find. When
+    // it has at most Precision (<= 15) significant digits it is also Value
+    // rounded to Precision digits: a normal double lies within 1.2e-16 of it
+    // (relative), well inside half a unit of the 15th digit (5e-16). Subnormal
+    // doubles are coarser and take the rounding path.
+    const double Magnitude = std::fabs(Value);
+    bool Shortest = TryShortest && Precision <= 15 && Magnitude >= std::numeric_limits<double>::min();
+    if (Shortest) {
+        R = std::to_chars(Buf, Buf + sizeof Buf, Magnitude, std::chars_format::scientific);
+        Parse();
+        Shortest = D.Count <= Precision;
+    }
+    if (!Shortest) {
+        R = std::to_chars(Buf, Buf + sizeof Buf, Magnitude, std::chars_format::scientific, Precision - 1);
+        Parse();
+    }
+    while (D.Count > 0 && D.Digits[D.Count - 1] == '0') --D.Count;
     return D;
 }
 
@@ -69,34 +89,84 @@ std::string NonFinite(double Value) {
 // with a short exponent ("1.5E-7", "1E20").
 std::string FormatGeneral(double Value, int Precision, char DecimalSeparator) {
     if (!std::isfinite(Value)) return NonFinite(Value);
-    TDecimal D = ToDecimal(Value, Precision);
-    if (D.Digits.empty()) return "0";
-    std::string Out = D.Negative ? "-" : "";
-    const int N = static_cast<int>(D.Digits.size());
-    if (D.Exponent >= Precision || D.Exponent < -5) {
-        Out += D.Digits[0];
-        if (N > 1) {
-            Out += DecimalSeparator;
-            Out.append(D.Digits, 1);
+    if (Precision == 15 && std::fabs(Value) < 1099511627776.0) {
+        // Amounts of money, with at most two decimals, first: when the number
+        // of cents reads back as Value it is Value's shortest form (decimals
+        // of two places lie 0.01 apart, far more than doubles below 2^40), and
+        // with at most 15 digits it is the general form too (see ToDecimal).
+        const double Cents = std::nearbyint(Value * 100.0);
+        if (Cents / 100.0 == Value) {
+            char Buf[32];
+            char* P = Buf;
+            const auto C = static_cast<std::int64_t>(Cents);
+            if (C < 0) *P++ = '-';
+            const std::uint64_t U = C < 0 ? 0 - static_cast<std::uint64_t>(C) : static_cast<std::uint64_t>(C);
+            P = std::to_chars(P, Buf + sizeof Buf, U / 100).ptr;
+            if (const unsigned F = static_cast<unsigned>(U % 100); F != 0) {
+                *P++ = DecimalSeparator;
+                *P++ = static_cast<char>('0' + F / 10);
+                if (F % 10 != 0) *P++ = static_cast<char>('0' + F % 10);
+            }
+            return std::string(Buf, P);
         }
-        Out += 'E';
-        Out += std::to_string(D.Exponent);
-        return Out;
     }
-    if (D.Exponent < 0) {
-        Out += '0';
-        Out += DecimalSeparator;
-        Out.append(static_cast<std::size_t>(-D.Exponent - 1), '0');
-        Out += D.Digits;
-    } else if (N <= D.Exponent + 1) {
-        Out += D.Digits;
-        Out.append(static_cast<std::size_t>(D.Exponent + 1 - N), '0');
+    bool TryShortest = true;
+    if (Precision <= 15 && std::fabs(Value) >= std::numeric_limits<double>::min() && std::fabs(Value) < 1e15) {
+        // Most numbers come out fixed, with their shortest digits (see
+        // ToDecimal): then the shortest fixed form is the result itself.
+        char Buf[64];
+        const char* const End = std::to_chars(Buf, Buf + sizeof Buf, Value, std::chars_format::fixed).ptr;
+        const char* const P = Buf + (Buf[0] == '-' ? 1 : 0);
+        const char* const Dot = std::find(P, End, '.');
+        int Exponent, Significant;
+        if (Dot - P == 1 && *P == '0') {  // 0.000ddd
+            const char* First = std::find_if(Dot + 1, End, [](char C) { return C != '0'; });
+            Exponent = -static_cast<int>(First - Dot);
+            Significant = static_cast<int>(End - First);
+        } else {
+            Exponent = static_cast<int>(Dot - P) - 1;
+            const char* Last = Dot;  // the integer part's trailing zeros count only before a fraction
+            if (Dot == End)
+                while (Last > P + 1 && Last[-1] == '0') --Last;
+            Significant = static_cast<int>(Last - P) + static_cast<int>(End - Dot) - (Dot == End ? 0 : 1);
+        }
+        if (Significant <= Precision && Exponent >= -5 && Exponent < Precision) {
+            std::string Out(Buf, static_cast<std::size_t>(End - Buf));
+            if (Dot != End) Out[static_cast<std::size_t>(Dot - Buf)] = DecimalSeparator;
+            return Out;
+        }
+        TryShortest = Significant <= Precision;
+    }
+    const TDecimal D = ToDecimal(Value, Precision, TryShortest);
+    if (D.Count == 0) return "0";
+    char Out[64];
+    int N = 0;
+    if (D.Negative) Out[N++] = '-';
+    auto Digits = [&](int From, int To) {
+        for (int K = From; K < To; ++K) Out[N++] = D.Digits[K];
+    };
+    if (D.Exponent >= Precision || D.Exponent < -5) {
+        Out[N++] = D.Digits[0];
+        if (D.Count > 1) {
+            Out[N++] = DecimalSeparator;
+            Digits(1, D.Count);
+        }
+        Out[N++] = 'E';
+        N = static_cast<int>(std::to_chars(Out + N, Out + sizeof Out, D.Exponent).ptr - Out);
+    } else if (D.Exponent < 0) {
+        Out[N++] = '0';
+        Out[N++] = DecimalSeparator;
+        for (int K = 0; K < -D.Exponent - 1; ++K) Out[N++] = '0';
+        Digits(0, D.Count);
+    } else if (D.Count <= D.Exponent + 1) {
+        Digits(0, D.Count);
+        for (int K = D.Count; K < D.Exponent + 1; ++K) Out[N++] = '0';
     } else {
-        Out.append(D.Digits, 0, static_cast<std::size_t>(D.Exponent + 1));
-        Out += DecimalSeparator;
-        Out.append(D.Digits, static_cast<std::size_t>(D.Exponent + 1));
+        Digits(0, D.Exponent + 1);
+        Out[N++] = DecimalSeparator;
+        Digits(D.Exponent + 1, D.Count);
     }
-    return Out;
+    return std::string(Out, static_cast<std::size_t>(N));
 }
 
 // Scientific with Precision significant digits and an exponent of at least
@@ -930,11 +1000,180 @@ void AppendUtf8(std::string& Out, char32_t Cp) {
     }
 }
 
+
+// Number of leading bytes of the 8-byte word W (in memory order) whose
+// Mask bits are all clear; Mask selects the high bit of each byte or unit.
+int CleanLeadingBytes(std::uint64_t W, std::uint64_t Mask) {
+    const std::uint64_t M = W & Mask;
+    if (M == 0) return 8;
+    if constexpr (std::endian::native == std::endian::little) return std::countr_zero(M) / 8;
+    return std::countl_zero(M) / 8;
+}
+
+constexpr std::size_t NotWellFormed = static_cast<std::size_t>(-1);
+
+// Decodes well-formed UTF-8 into Out (when Write), which has room for
+// Text.size() units (no sequence yields more units than it has bytes).
+// Returns the number of units, or NotWellFormed at the first sequence that is
+// not well-formed (the caller then takes the substituting decoder above).
+// Eight bytes are looked at at once: the ASCII ones before the first other
+// byte are taken together, then that one sequence is decoded.
+template <bool Write>
+std::size_t DecodeWellFormedUtf8(std::string_view Text, char16_t* Out) {
+    const auto* P = reinterpret_cast<const unsigned char*>(Text.data());
+    const auto* const End = P + Text.size();
+    std::size_t N = 0;
+    while (P < End) {
+        if (End - P >= 8) {
+            std::uint64_t W;
+            std::memcpy(&W, P, sizeof W);
+            const int Ascii = CleanLeadingBytes(W, 0x8080808080808080ull);
+            if constexpr (Write)
+                for (int K = 0; K < Ascii; ++K) Out[N + static_cast<std::size_t>(K)] = P[K];
+            P += Ascii;
+            N += static_cast<std::size_t>(Ascii);
+            if (Ascii == 8) continue;
+        } else if (*P < 0x80) {
+            if constexpr (Write) Out[N] = *P;
+            ++P;
+            ++N;
+            continue;
+        }
+        const unsigned B0 = *P;
+        if (B0 >= 0xC2 && B0 <= 0xDF) {
+            if (End - P < 2 || (P[1] & 0xC0) != 0x80) return NotWellFormed;
+            if constexpr (Write) Out[N] = static_cast<char16_t>(((B0 & 0x1F) << 6) | (P[1] & 0x3F));
+            P += 2;
+            N += 1;
+        } else if (B0 >= 0xE0 && B0 <= 0xEF) {
+            if (End - P < 3) return NotWellFormed;
+            const unsigned B1 = P[1], Lo = B0 == 0xE0 ? 0xA0 : 0x80, Hi = B0 == 0xED ? 0x9F : 0xBF;
+            if (B1 < Lo || B1 > Hi || (P[2] & 0xC0) != 0x80) return NotWellFormed;
+            if constexpr (Write) Out[N] = static_cast<char16_t>(((B0 & 0x0F) << 12) | ((B1 & 0x3F) << 6) | (P[2] & 0x3F));
+            P += 3;
+            N += 1;
+        } else if (B0 >= 0xF0 && B0 <= 0xF4) {
+            if (End - P < 4) return NotWellFormed;
+            const unsigned B1 = P[1], Lo = B0 == 0xF0 ? 0x90 : 0x80, Hi = B0 == 0xF4 ? 0x8F : 0xBF;
+            if (B1 < Lo || B1 > Hi || (P[2] & 0xC0) != 0x80 || (P[3] & 0xC0) != 0x80) return NotWellFormed;
+            if constexpr (Write) {
+                const char32_t V =
+                    (((B0 & 0x07u) << 18) | ((B1 & 0x3Fu) << 12) | ((P[2] & 0x3Fu) << 6) | (P[3] & 0x3Fu)) - 0x10000;
+                Out[N] = static_cast<char16_t>(0xD800 + (V >> 10));
+                Out[N + 1] = static_cast<char16_t>(0xDC00 + (V & 0x3FF));
+            }
+            P += 4;
+            N += 2;
+        } else {
+            return NotWellFormed;
+        }
+    }
+    return N;
+}
+
+// Encodes UTF-16 without lone surrogates into Out, which has room for three
+// bytes a unit. Returns the number of bytes written, or NotWellFormed at the
+// first lone surrogate (the caller then takes the substituting encoder).
+// Four units are looked at at once, as in DecodeWellFormedUtf8.
+std::size_t EncodeWellFormedUtf16(std::u16string_view Text, char* Out) {
+    const char16_t* P = Text.data();
+    const char16_t* const End = P + Text.size();
+    char* O = Out;
+    while (P < End) {
+        if (End - P >= 4) {
+            std::uint64_t W;
+            std::memcpy(&W, P, sizeof W);
+            const int Ascii = CleanLeadingBytes(W, 0xFF80FF80FF80FF80ull) / 2;
+            for (int K = 0; K < Ascii; ++K) O[K] = static_cast<char>(P[K]);
+            P += Ascii;
+            O += Ascii;
+            if (Ascii == 4) continue;
+        } else if (*P < 0x80) {
+            *O++ = static_cast<char>(*P++);
+            continue;
+        }
+        const char32_t U = *P;
+        if (U < 0x800) {
+            O[0] = static_cast<char>(0xC0 | (U >> 6));
+            O[1] = static_cast<char>(0x80 | (U & 0x3F));
+            O += 2;
+            ++P;
+        } else if (U < 0xD800 || U > 0xDFFF) {
+            O[0] = static_cast<char>(0xE0 | (U >> 12));
+            O[1] = static_cast<char>(0x80 | ((U >> 6) & 0x3F));
+            O[2] = static_cast<char>(0x80 | (U & 0x3F));
+            O += 3;
+            ++P;
+        } else if (U <= 0xDBFF && End - P >= 2 && P[1] >= 0xDC00 && P[1] <= 0xDFFF) {
+            const char32_t Cp = 0x10000 + ((U - 0xD800) << 10) + (P[1] - 0xDC00u);
+            O[0] = static_cast<char>(0xF0 | (Cp >> 18));
+            O[1] = static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
+            O[2] = static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
+            O[3] = static_cast<char>(0x80 | (Cp & 0x3F));
+            O += 4;
+            P += 2;
+        } else {
+            return NotWellFormed;
+        }
+    }
+    return static_cast<std::size_t>(O - Out);
+}
+
+// Texts of up to this many bytes (UTF-8) or units (UTF-16) are converted
+// through a buffer on the stack and copied into the result at once, without
+// filling the result with zeros first.
+constexpr std::size_t SmallText = 256;
+
 }  // namespace
 
-WideString Utf8ToWide(std::string_view Text) {
-    WideString Out;
-    Out.reserve(Text.size());
+bool IsWellFormedUtf8(std::string_view Text) {
+    // Text of ASCII and two-byte sequences (Latin scripts) is checked eight
+    // bytes at a time: every lead byte 110xxxxx (above C1) is followed by a
+    // continuation byte 10xxxxxx and every continuation byte follows one. A
+    // word with a longer sequence, and the last few bytes, go to the decoder,
+    // from the beginning of the sequence under way.
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t High = 0x8080808080808080ull;
+        const char* P = Text.data();
+        const char* const End = P + Text.size();
+        std::uint64_t Carry = 0;  // the word before ended in a lead byte: bit 7 of byte 0
+        while (End - P >= 8) {
+            std::uint64_t W;
+            std::memcpy(&W, P, sizeof W);
+            const std::uint64_t Hi = W & High;
+            const std::uint64_t Lead = Hi & (W << 1);
+            if ((Lead & (W << 2)) != 0) break;  // a lead byte of a longer sequence
+            const std::uint64_t Continuation = Hi & ~(W << 1);
+            const std::uint64_t NotC0C1 = ((W & 0x1E1E1E1E1E1E1E1Eull) + 0x7F7F7F7F7F7F7F7Full) & High;
+            if (((Lead << 8) | Carry) != Continuation || (Lead & ~NotC0C1) != 0) return false;
+            Carry = Lead >> 56;
+            P += 8;
+        }
+        if (Carry) --P;
+        return DecodeWellFormedUtf8<false>(std::string_view(P, static_cast<std::size_t>(End - P)), nullptr) !=
+               NotWellFormed;
+    }
+    return DecodeWellFormedUtf8<false>(Text, nullptr) != NotWellFormed;
+}
+
+bool TryUtf8ToWideInto(std::string_view Text, WideString& Out) {
+    if (Text.size() <= SmallText) {
+        char16_t Buffer[SmallText];
+        const std::size_t N = DecodeWellFormedUtf8<true>(Text, Buffer);
+        if (N == NotWellFormed) return false;
+        Out.assign(Buffer, N);
+        return true;
+    }
+    Out.resize(Text.size());
+    const std::size_t N = DecodeWellFormedUtf8<true>(Text, Out.data());
+    if (N == NotWellFormed) return false;
+    Out.resize(N);
+    return true;
+}
+
+void Utf8ToWideInto(std::string_view Text, WideString& Out) {
+    if (TryUtf8ToWideInto(Text, Out)) return;
+    Out.clear();
     std::size_t Pos = 0;
     while (Pos < Text.size()) {
         std::size_t Len;
@@ -948,6 +1187,11 @@ WideString Utf8ToWide(std::string_view Text) {
             Out += static_cast<char16_t>(Cp);
         }
     }
+}
+
+WideString Utf8ToWide(std::string_view Text) {
+    WideString Out;
+    Utf8ToWideInto(Text, Out);
     return Out;
 }
 
@@ -958,14 +1202,24 @@ std::string WideToUtf8(std::u16string_view Text) {
 }
 
 void WideToUtf8Into(std::u16string_view Text, std::string& Out) {
+    if (Text.size() <= SmallText) {
+        char Buffer[3 * SmallText];
+        const std::size_t N = EncodeWellFormedUtf16(Text, Buffer);
+        if (N != NotWellFormed) {
+            Out.assign(Buffer, N);
+            return;
+        }
+    } else {
+        Out.resize(3 * Text.size());
+        const std::size_t N = EncodeWellFormedUtf16(Text, Out.data());
+        if (N != NotWellFormed) {
+            Out.resize(N);
+            return;
+        }
+    }
     Out.clear();
-    Out.reserve(Text.size());
     for (std::size_t I = 0; I < Text.size(); ++I) {
         const char16_t U = Text[I];
-        if (U < 0x80) {
-            Out += static_cast<char>(U);
-            continue;
-        }
         char32_t Cp = U;
         if (U >= 0xD800 && U <= 0xDBFF) {
             if (I + 1 < Text.size() && Text[I + 1] >= 0xDC00 && Text[I + 1] <= 0xDFFF) {

@@ -304,6 +304,14 @@ namespace rtl {
 // continuation byte, a truncated or overlong sequence, an encoded surrogate,
 // a value above U+10FFFF) becomes one U+FFFD.
 WideString Utf8ToWide(std::string_view Text);
+// Utf8ToWide into Out (replacing its contents, keeping its capacity).
+void Utf8ToWideInto(std::string_view Text, WideString& Out);
+// True when Text is well-formed UTF-8 (what Utf8ToWide and WideToUtf8 then
+// carry through unchanged).
+bool IsWellFormedUtf8(std::string_view Text);
+// Utf8ToWideInto for well-formed text only: false (Out unspecified) when
+// Text holds an invalid sequence, for callers with their own substitution.
+bool TryUtf8ToWideInto(std::string_view Text, WideString& Out);
 // UTF-16 to UTF-8. A lone surrogate becomes U+FFFD.
 std::string WideToUtf8(std::u16string_view Text);
 // WideToUtf8 into Out (replacing its contents, keeping its capacity).

@@ -41,8 +41,7 @@ std::string OleSysErrorMessage(HRESULT hr) {
     }
 }
 
-HRESULT OleCheck(HRESULT hr) {
-    if (SUCCEEDED(hr)) return hr;
+void OleRaise(HRESULT hr) {
     rtl::ErrorInfo info;
     if (rtl::TakeErrorInfo(info) && !info.Description.empty())
         throw EOleException(info.Description, hr, info.Source);
@@ -203,6 +202,16 @@ void CheckLocalMachine(const std::string& machineName) {
 
 OleVariant::OleVariant(const std::string& v) : FType(VT_BSTR), FText(Utf8ToWide(v)) {}
 
+void OleVariant::MakeWideForm() const {
+    rtl::Utf8ToWideInto(FUtf8, FText);
+    FForms |= kWideForm;
+}
+
+void OleVariant::MakeUtf8Form() const {
+    rtl::WideToUtf8Into(FText, FUtf8);
+    FForms |= kUtf8Form;
+}
+
 OleVariant OleVariant::Null() {
     OleVariant v;
     v.FType = VT_NULL;
@@ -271,7 +280,7 @@ double OleVariant::ToDouble() const {
         case VT_DATE: return FDouble;
         case VT_BSTR: {
             double d;
-            if (TextToDouble(WideToUtf8(FText), d)) return d;
+            if (TextToDouble(std::string(Utf8TextView()), d)) return d;
             CastError(VT_R8);
         }
         default: CastError(VT_R8);
@@ -289,7 +298,7 @@ std::int32_t OleVariant::ToInt() const {
         case VT_BSTR: {
             double d;
             if (FType == VT_BSTR) {
-                if (!TextToDouble(WideToUtf8(FText), d)) CastError(VT_I4);
+                if (!TextToDouble(std::string(Utf8TextView()), d)) CastError(VT_I4);
             } else {
                 d = FDouble;
             }
@@ -327,7 +336,7 @@ bool OleVariant::ToBool() const {
         case VT_R8:
         case VT_DATE: return FDouble != 0;
         case VT_BSTR: {
-            const std::string s = Trim(WideToUtf8(FText));
+            const std::string s = Trim(std::string(Utf8TextView()));
             if (SameText(s, "true")) return true;
             if (SameText(s, "false")) return false;
             double d;
@@ -348,7 +357,7 @@ double OleVariant::ToDate() const {
         case VT_DATE: return FDouble;
         case VT_BSTR: {
             TDateTime d;
-            const std::string s = Trim(WideToUtf8(FText));
+            const std::string s = Trim(std::string(Utf8TextView()));
             if (TryStrToDateTime(s, d)) return d;
             if (TryStrToDate(s, d)) return d;
             if (TryStrToTime(s, d)) return d;
@@ -359,7 +368,7 @@ double OleVariant::ToDate() const {
 }
 
 WideString OleVariant::ToWide() const {
-    if (FType == VT_BSTR) return FText;
+    if (FType == VT_BSTR) return WideString(TextView());
     return Utf8ToWide(ToString());
 }
 
@@ -371,7 +380,7 @@ std::string OleVariant::ToString() const {
         case VT_BOOL: return FInt ? "True" : "False";
         case VT_R8: return FloatToStr(FDouble);
         case VT_DATE: return DateTimeToStr(FDouble);
-        case VT_BSTR: return WideToUtf8(FText);
+        case VT_BSTR: return std::string(Utf8TextView());
         default: CastError(VT_BSTR);
     }
 }
@@ -401,7 +410,10 @@ bool operator==(const OleVariant& a, const OleVariant& b) {
         case VT_NULL: return true;
         case VT_R8:
         case VT_DATE: return a.FDouble == b.FDouble;
-        case VT_BSTR: return a.FText == b.FText;
+        case VT_BSTR:
+            // Texts given in UTF-8 are well-formed: equal there means equal.
+            if (!((a.FForms | b.FForms) & OleVariant::kWideForm)) return a.FUtf8 == b.FUtf8;
+            return a.TextView() == b.TextView();
         default:
             if (a.IsArray()) return a.FItems == b.FItems;
             return a.FInt == b.FInt;

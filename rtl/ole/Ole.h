@@ -69,8 +69,14 @@ constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 std::string OleSysErrorMessage(HRESULT hr);
 
 // Raises EOleException (error info set by the failing server) or
-// EOleSysError (no error info) when hr is a failure; returns hr otherwise.
-HRESULT OleCheck(HRESULT hr);
+// EOleSysError (no error info) for the failure hr.
+[[noreturn]] void OleRaise(HRESULT hr);
+// OleRaise when hr is a failure; returns hr otherwise. (Inline: every value
+// read from the engine passes here.)
+inline HRESULT OleCheck(HRESULT hr) {
+    if (FAILED(hr)) OleRaise(hr);
+    return hr;
+}
 
 // ------------------------------------------------------------------- GUID
 
@@ -321,6 +327,11 @@ class EVariantOverflowError : public EVariantError {
 // A value of one of the automation types. VT_EMPTY is the default; arrays
 // are one-dimensional arrays of variants with lower bound 0 (VT_ARRAY |
 // VT_VARIANT). Copying copies the value (arrays deeply).
+// A VT_BSTR's text is UTF-16. It may be handed over in UTF-8 instead
+// (ResetUtf8Text) and is then kept in that form until someone asks for the
+// other one (TextView, Utf8TextView): a text that only passes through, from
+// the engine's UTF-8 store to a UTF-8 record buffer, is never converted. The
+// const accessors may thus fill in a form: a variant belongs to one thread.
 class OleVariant {
 public:
     OleVariant() = default;
@@ -348,16 +359,29 @@ public:
     // to fill in place. The text keeps its capacity, so a variant refilled
     // record after record allocates only when a text outgrows it.
     WideString& ResetText() {
-        FType = VT_BSTR;
-        FInt = 0;
-        FDouble = 0;
-        FItems.clear();
+        ResetBstr(kWideForm);
         FText.clear();
         return FText;
     }
+    // ResetText for a text that the caller fills in UTF-8, which must be
+    // well-formed (rtl::IsWellFormedUtf8).
+    std::string& ResetUtf8Text() {
+        ResetBstr(kUtf8Form);
+        FUtf8.clear();
+        return FUtf8;
+    }
     // The text of a VT_BSTR variant, without a copy (empty for other types).
     std::u16string_view TextView() const {
-        return FType == VT_BSTR ? std::u16string_view(FText) : std::u16string_view();
+        if (FType != VT_BSTR) return std::u16string_view();
+        if (!(FForms & kWideForm)) MakeWideForm();
+        return FText;
+    }
+    // The same text in UTF-8 (a lone surrogate becomes U+FFFD, as with
+    // ToString).
+    std::string_view Utf8TextView() const {
+        if (FType != VT_BSTR) return std::string_view();
+        if (!(FForms & kUtf8Form)) MakeUtf8Form();
+        return FUtf8;
     }
 
     // Conversions as the automation run time performs them. Empty converts to
@@ -387,10 +411,23 @@ public:
 
 private:
     [[noreturn]] void CastError(VARTYPE to) const;
+    // Which forms of a VT_BSTR's text are filled in (at least one).
+    static constexpr std::uint8_t kWideForm = 1, kUtf8Form = 2;
+    void ResetBstr(std::uint8_t form) {
+        FType = VT_BSTR;
+        FInt = 0;
+        FDouble = 0;
+        FItems.clear();
+        FForms = form;
+    }
+    void MakeWideForm() const;
+    void MakeUtf8Form() const;
     VARTYPE FType = VT_EMPTY;
     std::int32_t FInt = 0;
     double FDouble = 0;
-    WideString FText;
+    mutable WideString FText;
+    mutable std::string FUtf8;
+    mutable std::uint8_t FForms = kWideForm;
     std::vector<OleVariant> FItems;
 };
 

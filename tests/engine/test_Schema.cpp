@@ -5,6 +5,7 @@
 
 #include "engine/Collation.h"
 #include "engine/PageStore.h"
+#include "engine/StorageIo.h"
 #include "engine/Table.h"
 
 #include "EngineTestUtil.h"
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 using namespace engine;
 using enginetest::Col;
@@ -115,6 +117,157 @@ TEST(EngineSchema, BulkInsertIsAllOrNothing) {
     EXPECT_EQ(t.NextAutoIncValue(2), 4);
     // While the table is open, a bulk insert (which needs the table lock) waits for nobody.
     EXPECT_ENGINE_ERROR(BulkInserter{path}, "Table '" + path + "' is in use by another user");
+}
+
+namespace {
+
+// Counts the bytes written to each kind of file and can fail the writes to
+// the table file from a given one on (a full disk).
+class CountingIo : public StorageIo {
+public:
+    std::int64_t TableBytes = 0, WalBytes = 0, OtherBytes = 0;
+    int FailTableWritesAfter = -1;
+    int Write(StorageFile& f, const void* b, int n, std::int64_t off) override {
+        if (f.Kind == FileKind::Table) {
+            if (FailTableWritesAfter == 0) return SQLITE_FULL;
+            if (FailTableWritesAfter > 0) --FailTableWritesAfter;
+            TableBytes += n;
+        } else if (f.Kind == FileKind::Wal) {
+            WalBytes += n;
+        } else {
+            OtherBytes += n;
+        }
+        return StorageIo::Write(f, b, n, off);
+    }
+};
+
+std::string JournalMode(const std::string& path) {
+    PageStore store;
+    store.Open(path, OpenMode::ReadWrite);
+    Query q = store.Prepare("PRAGMA journal_mode");
+    return q.Step() ? q.Column(0).s : "";
+}
+
+void LoadPeople(BulkInserter& ins, int from, int count) {
+    for (int i = from; i < from + count; ++i)
+        ins.Add({Value::Text("Name " + std::to_string((i * 7919) % 10007)), Value::Int(30000 + i % 5000), Value::Null(),
+                 Value::Null()});
+}
+
+}  // namespace
+
+// A load writes its pages into the table file about once, with a journal of a
+// few pages and no write-ahead log, and builds the indexes that it put aside;
+// it stays all or nothing whether it fails, runs out of disk or its process
+// dies; the table returns to the write-ahead log after each.
+TEST(EngineSchema, BulkLoadWritesEachPageOnceAndStaysAllOrNothing) {
+    TempDir dir;
+    const std::string path = dir.File("load.dat");
+    TableSchema s = People();
+    s.Indexes.push_back(Ix({2}, true));
+    CreateTable(path, s);
+    const auto storeSize = [&] { return static_cast<std::int64_t>(std::filesystem::file_size(path)) - 65536; };
+    const std::int64_t before = storeSize();
+    CountingIo io;
+    {
+        IoScope scope(&io);
+        BulkInserter ins(path);
+        LoadPeople(ins, 0, 20000);
+        ins.Commit();
+    }
+    const std::int64_t grown = storeSize() - before;
+    EXPECT_LT(io.WalBytes, 4096);  // no page goes through the log: only the headers of the one it returns to
+    EXPECT_LE(io.TableBytes, grown + grown / 10) << "table file bytes written for " << grown << " bytes of growth";
+    EXPECT_LE(io.OtherBytes, grown / 20) << "journal and temporary bytes";
+    EXPECT_EQ(JournalMode(path), "wal");
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+    {
+        Table t;
+        t.Open(path);
+        EXPECT_EQ(t.CountRecords(), 20000);
+        t.SetIndex("Name");
+        const std::vector<std::string> names = NamesInOrder(t);
+        ASSERT_EQ(names.size(), 20000u);
+        Collator coll("cs");
+        EXPECT_TRUE(std::is_sorted(names.begin(), names.end(),
+                                   [&](const std::string& a, const std::string& b) { return coll.Compare(a, b) < 0; }));
+        EXPECT_EQ(t.Seek({ClientValue::Text("Name 7919")}), 7);
+    }
+
+    // Into a table that holds records the indexes stay in force: a duplicate
+    // unique key is refused at its row, and nothing of the load remains.
+    {
+        BulkInserter ins(path);
+        LoadPeople(ins, 20000, 2);
+        EXPECT_ENGINE_ERROR(ins.Add({Value::Text("Twin"), Value::Null(), Value::Int(5), Value::Null()}),
+                            "Row 3 of the insert into table '" + path +
+                                "': key violation: the unique index 'No' already holds this key");
+    }
+    EXPECT_EQ(ReadTableInfo(path).RecordCount, 20000);
+    EXPECT_EQ(JournalMode(path), "wal");
+
+    // A table that starts empty: a failed load leaves it empty, its indexes
+    // (put aside during the load) in place.
+    const std::string empty = dir.File("empty.dat");
+    CreateTable(empty, s);
+    {
+        BulkInserter ins(empty);
+        LoadPeople(ins, 0, 100);
+        EXPECT_ENGINE_ERROR(ins.Add({Value::Text(std::string(21, 'x')), Value::Null(), Value::Null(), Value::Null()}),
+                            "Row 101 of the insert into table '" + empty +
+                                "': Text of 21 bytes is too long for column 'Name' (at most 20 bytes)");
+    }
+    {
+        Table t;
+        t.Open(empty);
+        EXPECT_EQ(t.CountRecords(), 0);
+        t.SetIndex("Name");
+        EXPECT_TRUE(NamesInOrder(t).empty());
+        EXPECT_EQ(t.Schema().Indexes.size(), 2u);
+    }
+    EXPECT_EQ(JournalMode(empty), "wal");
+
+    // The disk fills up while the indexes are built at the commit.
+    {
+        BulkInserter ins(empty);
+        LoadPeople(ins, 0, 20000);
+        CountingIo full;
+        full.FailTableWritesAfter = 0;
+        IoScope scope(&full);
+        try {
+            ins.Commit();
+            ADD_FAILURE() << "the commit succeeded on a full disk";
+        } catch (const EngineError& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot write table file '" + empty + "': the disk is full");
+        }
+    }
+    EXPECT_EQ(ReadTableInfo(empty).RecordCount, 0);
+
+    // The process of a load dies before the commit: the next open rolls the
+    // journal back and returns to the write-ahead log.
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        try {
+            BulkInserter ins(path);
+            LoadPeople(ins, 20000, 20000);
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::_exit(0);  // no commit, no clean-up
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    {
+        Table t;
+        t.Open(path);
+        EXPECT_EQ(t.CountRecords(), 20000);
+        t.SetIndex("Name");
+        EXPECT_EQ(t.Seek({ClientValue::Text("Name 7919")}), 7);
+    }
+    EXPECT_EQ(JournalMode(path), "wal");
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
 }
 
 TEST(EngineSchema, AddAndDropIndexes) {
@@ -234,21 +387,30 @@ TEST(EngineSchema, FailedSyncsWritesAndClosesFailTheOperation) {
         ::_exit(0);
     }
     ::waitpid(pid, nullptr, 0);
-    // A bulk insert whose commit cannot be synced fails, and its records never
-    // appear later, though the log stays (its close could not copy it either).
+    // A load begins by copying the log into the table file (it runs with a
+    // rollback journal): when that cannot be synced, it fails at its start
+    // and the log stays.
     FaultyIo io;
     io.FailedSyncs = {FileKind::Table, FileKind::Wal};
     {
         IoScope scope(&io);
-        BulkInserter ins(path);
-        ins.Add({Value::Text("b"), Value::Null(), Value::Null(), Value::Null()});
-        EXPECT_ENGINE_ERROR(ins.Commit(), ioError);
+        EXPECT_ENGINE_ERROR(BulkInserter{path}, ioError);
     }
     EXPECT_TRUE(Exists(path + "-wal"));
     EXPECT_EQ(Names(path), (std::vector<std::string>{"a", "k"}));
+    // A bulk insert whose commit cannot be synced fails, and its records never
+    // appear later.
+    io.FailedSyncs = {FileKind::Table, FileKind::Other};
+    {
+        BulkInserter ins(path);
+        ins.Add({Value::Text("b"), Value::Null(), Value::Null(), Value::Null()});
+        IoScope scope(&io);
+        EXPECT_ENGINE_ERROR(ins.Commit(), ioError);
+    }
+    EXPECT_EQ(Names(path), (std::vector<std::string>{"a", "k"}));
     // The same on a full disk.
     io = FaultyIo();
-    io.FullDisk = FileKind::Wal;
+    io.FullDisk = FileKind::Table;
     {
         BulkInserter ins(path);
         ins.Add({Value::Text("c"), Value::Null(), Value::Null(), Value::Null()});

@@ -313,6 +313,36 @@ TEST_F(VariantTest, ResetTextTurnsAnyVariantIntoTextFilledInPlace) {
     EXPECT_TRUE(OleVariant().ResetText().empty());
 }
 
+// A text handed over in UTF-8 is the same text in every respect: both forms,
+// conversions, comparison and copies; refilling in either form replaces it.
+TEST_F(VariantTest, TextGivenInUtf8IsTheSameTextInEveryForm) {
+    OleVariant v(std::int32_t(7));
+    v.ResetUtf8Text() = "P\xC5\x99\xC3\xAD" "bram \xF0\x9D\x84\x9E 12.5";  // Příbram, an astral character
+    EXPECT_EQ(v.VType(), VT_BSTR);
+    EXPECT_EQ(v.Utf8TextView(), "P\xC5\x99\xC3\xAD" "bram \xF0\x9D\x84\x9E 12.5");
+    const OleVariant Wide(u"P\u0159\u00EDbram \U0001D11E 12.5");
+    EXPECT_TRUE(v == Wide);
+    EXPECT_TRUE(Wide == v);
+    const OleVariant Copy = v;
+    EXPECT_EQ(Copy.TextView(), Wide.TextView());
+    EXPECT_EQ(v.ToWide(), Wide.ToWide());
+    EXPECT_EQ(Wide.Utf8TextView(), v.Utf8TextView());
+    EXPECT_FALSE(v == OleVariant(u"Pribram"));
+    v.ResetUtf8Text() = " 12.5 ";
+    EXPECT_EQ(v.ToDouble(), 12.5);
+    EXPECT_EQ(v.ToString(), " 12.5 ");
+    v.ResetText() = u"x";  // the UTF-8 form of the earlier text is not kept
+    EXPECT_EQ(v.Utf8TextView(), "x");
+    v.ResetUtf8Text() = "yz";
+    EXPECT_EQ(v.TextView(), u"yz");
+    // A lone surrogate reads as U+FFFD in UTF-8, as ToString gives it.
+    OleVariant Lone;
+    Lone.ResetText() = std::u16string(1, char16_t(0xD800));
+    EXPECT_EQ(Lone.Utf8TextView(), "\xEF\xBF\xBD");
+    EXPECT_FALSE(Lone == OleVariant(u"\uFFFD"));
+    EXPECT_TRUE(OleVariant(std::int32_t(1)).Utf8TextView().empty());
+}
+
 TEST(SafeArray, ElementsAndBounds) {
     EXPECT_EQ(SafeArrayCreateVector(VT_I4, 0, 3), nullptr);
     PSafeArray psa = SafeArrayCreateVector(VT_VARIANT, 0, 3);

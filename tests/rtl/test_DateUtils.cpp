@@ -173,6 +173,9 @@ TEST_F(DateUtilsTest, FormatDateTimeLetters) {
     EXPECT_EQ(FormatDateTime("c", V), "2024-03-05 14:07:09");
     EXPECT_EQ(FormatDateTime("c", EncodeDate(2024, 3, 5)), "2024-03-05");
     EXPECT_EQ(FormatDateTime("hh:nn", EncodeTime(0, 5, 0, 0)), "00:05");
+    // A result longer than the short buffer of number formats.
+    EXPECT_EQ(FormatDateTime(std::string(40, '.') + "yyyy/mm" + std::string(30, ' ') + "dd", V),
+              std::string(40, '.') + "2024-03" + std::string(30, ' ') + "05");
     FormatSettings.ShortDateFormat = "dd/mm/yyyy";
     FormatSettings.DateSeparator = '.';
     EXPECT_EQ(DateToStr(V), "05.03.2024");

@@ -210,6 +210,39 @@ TEST_F(SysUtilsTest, Utf8AndUtf16RoundTrips) {
     }
 }
 
+// The converters take whole runs of ASCII at once and short texts through a
+// buffer of their own: every character class must come out right at every
+// position of a run, in short and in long texts, and invalid input must still
+// meet its substitution after a run.
+TEST_F(SysUtilsTest, ConversionsHoldAtEveryPositionAndLength) {
+    struct TChar {
+        const char* Utf8;
+        std::u16string Wide;
+    };
+    const TChar Chars[] = {{"\x7F", u"\u007F"},       {"\xC2\x80", u"\u0080"},        {"\xC3\xA4", u"\u00E4"},
+                           {"\xDF\xBF", u"\u07FF"},   {"\xE0\xA0\x80", u"\u0800"},   {"\xED\x9F\xBF", u"\uD7FF"},
+                           {"\xEE\x80\x80", u"\uE000"}, {"\xEF\xBF\xBF", u"\uFFFF"},
+                           {"\xF0\x90\x80\x80", u"\U00010000"}, {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"}};
+    for (const std::size_t Tail : {std::size_t(3), std::size_t(300)}) {
+        for (std::size_t Lead = 0; Lead < 10; ++Lead) {
+            for (const TChar& C : Chars) {
+                const std::string Text = std::string(Lead, 'a') + C.Utf8 + std::string(Tail, 'z');
+                const std::u16string Wide = std::u16string(Lead, u'a') + C.Wide + std::u16string(Tail, u'z');
+                EXPECT_EQ(Utf8ToWide(Text), Wide) << Lead << " " << Tail;
+                EXPECT_EQ(WideToUtf8(Wide), Text) << Lead << " " << Tail;
+                EXPECT_TRUE(rtl::IsWellFormedUtf8(Text)) << Lead << " " << Tail;
+            }
+            const std::string Bad = std::string(Lead, 'a') + "\xE2\x82" + std::string(Tail, 'z');
+            EXPECT_EQ(Utf8ToWide(Bad), std::u16string(Lead, u'a') + u"\uFFFD" + std::u16string(Tail, u'z'));
+            for (const char* Invalid : {"\xE2\x82", "\xC1\xBF", "\x80", "\xC3", "\xC3\xA4\xA4"})
+                EXPECT_FALSE(rtl::IsWellFormedUtf8(std::string(Lead, 'a') + Invalid + std::string(Tail, 'z')))
+                    << Lead << " " << Tail << " " << Invalid;
+            const std::u16string Lone = std::u16string(Lead, u'a') + char16_t(0xDC00) + std::u16string(Tail, u'z');
+            EXPECT_EQ(WideToUtf8(Lone), std::string(Lead, 'a') + "\xEF\xBF\xBD" + std::string(Tail, 'z'));
+        }
+    }
+}
+
 TEST_F(SysUtilsTest, WideToUtf8IntoReplacesWhatTheStringHeld) {
     std::string Out = "a much longer text than the next one";
     rtl::WideToUtf8Into(u"\u00E4\U0001D11E", Out);
