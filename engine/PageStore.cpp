@@ -83,6 +83,11 @@ std::string StoreErrorMessage(sqlite3* db, int rc, const std::string& path, cons
     case SQLITE_NOTADB:
         return "Table file '" + path + "' is damaged (" + detail + ")";
     case SQLITE_READONLY:
+        // A connection that may not write found the journal of a bulk insert
+        // that did not end (its process died): only a writer rolls it back.
+        if (rc == SQLITE_READONLY_ROLLBACK)
+            return "Table file '" + path + "' cannot be read before the unfinished bulk insert in its side file '" +
+                   path + "-journal' is rolled back; open the table once for writing to roll it back";
         return "Table file '" + path + "' is read-only";
     case SQLITE_CANTOPEN:
         return "Cannot open table file '" + path + "' (" + detail + ")";

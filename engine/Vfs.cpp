@@ -437,6 +437,7 @@ const sqlite3_io_methods kMethods = {
 // See "Side files tied to their table" in Vfs.h.
 
 constexpr char kLogMagic[4] = {'B', 'F', 'T', 'W'};
+constexpr char kJournalMagic[4] = {'B', 'F', 'T', 'J'};
 constexpr int kSqliteLogHeader = 32;  // SQLite's own log header
 constexpr int kIdentitySize = 8;
 
@@ -466,14 +467,16 @@ int ReadMarks(ShimFile* table, TableMarks& marks) {
     return rc == SQLITE_IOERR_SHORT_READ ? SQLITE_OK : rc;  // zero-filled: no identity
 }
 
-int WriteLogHeader(ShimFile* log, const TableMarks& marks) {
+int WriteSideHeader(ShimFile* side, const char (&magic)[4], const TableMarks& marks) {
     std::uint8_t h[LogHeaderSize] = {};
-    std::memcpy(h, kLogMagic, sizeof kLogMagic);
+    std::memcpy(h, magic, sizeof magic);
     h[4] = 1;
     std::memcpy(h + 8, marks.Identity, kIdentitySize);
     std::memcpy(h + 16, marks.Stamp, kIdentitySize);
-    return Io([&](StorageIo& io) { return io.Write(*log->File, h, LogHeaderSize, 0); });
+    return Io([&](StorageIo& io) { return io.Write(*side->File, h, LogHeaderSize, 0); });
 }
+
+int WriteLogHeader(ShimFile* log, const TableMarks& marks) { return WriteSideHeader(log, kLogMagic, marks); }
 
 // Records why the log of table was refused and returns the error SQLite gets.
 // notOurs: the log is not the table's; the user is asked to move it away.
@@ -550,6 +553,46 @@ int BeginLog(ShimFile* log, const void* header, int amount) {
     return rc;
 }
 
+// Checks a rollback journal just opened and sets its offset; begins it when
+// it is new (see Vfs.h). writable: the journal may be begun.
+int CheckJournal(ShimFile* journal, ShimFile* table, bool writable) {
+    ByteLock lock(table->LockFd, writable ? F_WRLCK : F_RDLCK, kStampByte);
+    if (lock.Result() != SQLITE_OK) return lock.Result();
+    TableMarks marks {};
+    int rc = ReadMarks(table, marks);
+    if (rc != SQLITE_OK) return rc;
+    std::int64_t size = 0;
+    rc = Io([&](StorageIo& io) { return io.FileSize(*journal->File, &size); });
+    if (rc != SQLITE_OK) return rc;
+    journal->Offset = LogHeaderSize;
+    if (size <= LogHeaderSize) {
+        // New, or left by a crash before SQLite wrote anything into it (its
+        // header is synced before SQLite gets the file): nothing to apply.
+        if (!writable) return SQLITE_OK;
+        TableMarks next = marks;
+        if (IsZero(marks.Identity)) NewMark(next.Identity, marks.Identity);
+        NewMark(next.Stamp, marks.Stamp);
+        rc = Io([&](StorageIo& io) { return io.Write(*table->File, &next, sizeof next, TableIdentityOffset); });
+        if (rc == SQLITE_OK) rc = Io([&](StorageIo& io) { return io.Sync(*table->File, SQLITE_SYNC_NORMAL); });
+        if (rc == SQLITE_OK) rc = WriteSideHeader(journal, kJournalMagic, next);
+        if (rc == SQLITE_OK) rc = Io([&](StorageIo& io) { return io.Truncate(*journal->File, LogHeaderSize); });
+        if (rc == SQLITE_OK) rc = Io([&](StorageIo& io) { return io.Sync(*journal->File, SQLITE_SYNC_NORMAL); });
+        return rc;
+    }
+    std::uint8_t h[LogHeaderSize] = {};
+    rc = Io([&](StorageIo& io) { return io.Read(*journal->File, h, LogHeaderSize, 0); });
+    if (rc != SQLITE_OK) return rc;
+    const bool ours = std::memcmp(h, kJournalMagic, sizeof kJournalMagic) == 0 && h[4] == 1 && h[5] == 0 &&
+                      h[6] == 0 && h[7] == 0;
+    if (!ours) return Refuse(table, journal, "was not written for this table");
+    const bool sameIdentity = std::memcmp(h + 8, marks.Identity, kIdentitySize) == 0;
+    const bool sameStamp = std::memcmp(h + 16, marks.Stamp, kIdentitySize) == 0;
+    if (sameIdentity && sameStamp) return SQLITE_OK;
+    if (!sameIdentity) return Refuse(table, journal, "belongs to another table");
+    return Refuse(table, journal,
+                  "holds changes of another copy of this table (was the table file put back from a copy?)");
+}
+
 // Why the unix VFS could not open a file: errno as it left it, else SQLite's text.
 std::string OpenFailure(int rc) { return errno ? std::strerror(errno) : sqlite3_errstr(rc); }
 
@@ -558,7 +601,7 @@ bool FileExists(const char* name) {
     return ::stat(name, &st) == 0;
 }
 
-int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
+int OpenShim(sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
     ShimFile* p = Shim(f);
     sqlite3_file* os = OsFile(f);
     std::memset(os, 0, static_cast<size_t>(gBase->szOsFile));
@@ -572,9 +615,9 @@ int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
     p->Virtual = false;
     p->Main = nullptr;
     p->Refusal = nullptr;
-    // Our methods are installed even when the open fails, so that SQLite
-    // calls ShimClose, which frees what we allocated and closes the unix file
-    // only when the unix VFS installed its methods.
+    // Our methods are installed at once, so that ShimClose can free what we
+    // allocated (VfsOpen calls it when the open fails); it closes the unix
+    // file only when the unix VFS installed its methods.
     p->Base.pMethods = &kMethods;
     if (!p->File) return SQLITE_NOMEM;
     p->File->Path = name ? name : "";
@@ -608,6 +651,20 @@ int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
         return CheckLog(p, table, !(outFlags && (*outFlags & SQLITE_OPEN_READONLY)));
     }
 
+    if ((flags & SQLITE_OPEN_MAIN_JOURNAL) && name) {
+        sqlite3_file* mainFile = sqlite3_database_file_object(name);
+        ShimFile* table = mainFile && mainFile->pMethods == &kMethods ? Shim(mainFile) : nullptr;
+        if (table && table->LockFd >= 0) {
+            p->Main = table;
+            const bool existed = FileExists(name);
+            errno = 0;
+            const int rc = gBase->xOpen(gBase, name, os, flags, outFlags);
+            if (rc != SQLITE_OK)
+                return existed ? Refuse(table, p, "cannot be opened (" + OpenFailure(rc) + ")", false) : rc;
+            return CheckJournal(p, table, !table->Snapshot && !(outFlags && (*outFlags & SQLITE_OPEN_READONLY)));
+        }
+    }
+
     const int rc = gBase->xOpen(gBase, name, os, flags, outFlags);
     if (rc == SQLITE_OK && (flags & SQLITE_OPEN_MAIN_DB) && name) {
         p->LockFd = ::open(name, O_RDWR | O_CLOEXEC);
@@ -624,6 +681,18 @@ int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
             const int lrc = OfdLock(p->LockFd, F_RDLCK, kLogUsersByte, 1);
             if (lrc != SQLITE_OK) return lrc;
         }
+    }
+    return rc;
+}
+
+int VfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
+    const int rc = OpenShim(name, f, flags, outFlags);
+    if (rc != SQLITE_OK && f->pMethods) {
+        // A failed open leaves nothing open. SQLite takes a failed open of a
+        // journal that it probes for a hot one as a hot journal and then uses
+        // the file if it looks open: a refused journal would be rolled back.
+        ShimClose(f);
+        f->pMethods = nullptr;
     }
     return rc;
 }

@@ -16,8 +16,9 @@
 // Side files tied to their table. A table file NAME.dat has two side files
 // while it is open: the write-ahead log NAME.dat-wal and its shared-memory
 // index NAME.dat-shm (their names cannot collide with a table file, which
-// ends in .dat). Neither says by itself which table it was written for, and
-// SQLite applies any log it finds beside a database. So the VFS keeps a
+// ends in .dat); a bulk load has a third, its journal (below). Neither of
+// the two says by itself which table it was written for, and SQLite applies
+// any log it finds beside a database. So the VFS keeps a
 // header of LogHeaderSize bytes at the start of the log, before SQLite's own
 // log (which it shifts by that much):
 //     0  4  "BFTW"
@@ -52,6 +53,19 @@
 // The index (NAME.dat-shm) needs no header: SQLite trusts it only while some
 // connection has it open (it rebuilds it from the log otherwise), and every
 // connection that has it open shares the log checked above.
+//
+// A bulk load runs with a rollback journal (NAME.dat-journal) instead of the
+// log, and SQLite rolls back any journal it finds beside a database that
+// nobody writes (a "hot" journal). So a journal carries the same header,
+// with "BFTJ" in place of "BFTW", and SQLite's journal is shifted behind it.
+// The VFS begins a journal when SQLite opens one that is new or no longer
+// than the header: under the stamp's write lock it writes a new stamp (and
+// an identity when the table has none) into the table file, syncs it,
+// writes the journal's header with them and syncs the journal, all before
+// SQLite writes into it. An existing journal longer than the header is
+// used only when its identity and stamp are the table's; one of another
+// table, of another copy of the table, or without the header is refused as
+// a log is, and nothing is touched.
 //
 // Snapshot connections. A connection opened with SQLITE_OPEN_READONLY (the
 // page store's read-only open on storage that this user cannot write) keeps

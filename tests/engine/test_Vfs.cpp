@@ -560,3 +560,82 @@ TEST(EngineSideFiles, ALogWithATornHeaderAndNothingToApplyIsTakenOver) {
     }
     EXPECT_EQ(CountOf(path), 12);
 }
+
+// Kills its process at the given write into a table file, once armed.
+struct DieAtTableWrite : StorageIo {
+    int Left = 0;
+    int Write(StorageFile& f, const void* b, int n, std::int64_t off) override {
+        if (f.Kind == FileKind::Table && Left > 0 && --Left == 0) ::raise(SIGKILL);
+        return StorageIo::Write(f, b, n, off);
+    }
+};
+
+// A load whose process died while its commit wrote the table file leaves a
+// journal that must be rolled back; SQLite would roll it back into whatever
+// table file it finds it beside. It is applied to its own table only, and
+// refused beside another table or a copy put back.
+TEST(EngineSideFiles, TheJournalOfAnUnfinishedLoadIsRolledBackOnlyIntoItsOwnTable) {
+    TempDir dir;
+    const std::string mine = dir.File("mine.dat"), other = dir.File("other.dat"), before = dir.File("before.copy");
+    CreateTable(mine, Schema());
+    CreateTable(other, Schema());
+    Fill(mine, 3000);
+    Fill(other, 50);
+    CopyFile(other, before);
+    Child c = Fork([&](int, int) {
+        BulkInserter ins(other);
+        for (int i = 0; i < 5000; ++i) ins.Add({Value::Text("load" + std::to_string(i)), Value::Int(i)});
+        DieAtTableWrite io;
+        io.Left = 5;
+        SetStorageIo(&io);
+        ins.Commit();
+        return 2;
+    });
+    Finish(c);
+    // SQLite's journal (behind the header) has its magic: it must be applied.
+    const std::vector<std::uint8_t> journal = Slurp(other + "-journal");
+    ASSERT_GT(journal.size(), 64u + 28u);
+    ASSERT_EQ(journal[64], 0xd9);
+
+    const auto refusal = [](const std::string& path, const std::string& reason) {
+        return "Table file '" + path + "' cannot be opened: its side file '" + path + "-journal' " + reason +
+               "; move it away to open this one";
+    };
+    CopyFile(other + "-journal", mine + "-journal");
+    const auto table = Slurp(mine);
+    const std::string foreign = refusal(mine, "belongs to another table");
+    Table t;
+    EXPECT_ENGINE_ERROR(t.Open(mine), foreign);
+    EXPECT_ENGINE_ERROR(t.Open(mine, true), foreign);
+    EXPECT_ENGINE_ERROR(BulkInserter{mine}, foreign);
+    EXPECT_EQ(Slurp(mine), table);
+    EXPECT_EQ(Slurp(mine + "-journal"), journal);
+    ASSERT_EQ(::rename((mine + "-journal").c_str(), dir.File("moved-journal").c_str()), 0);
+    EXPECT_EQ(CountOf(mine), 3000);
+
+    // The copy taken before the load, put back: refused as well.
+    const std::string crashed = dir.File("crashed.dat");
+    CopyFile(other, crashed);
+    CopyFile(other + "-journal", crashed + "-journal");
+    CopyFile(before, other);
+    const auto copy = Slurp(other);
+    EXPECT_ENGINE_ERROR(t.Open(other), refusal(other, "holds changes of another copy of this table (was the table "
+                                                      "file put back from a copy?)"));
+    EXPECT_EQ(Slurp(other), copy);
+    EXPECT_EQ(Slurp(other + "-journal"), journal);
+
+    // Its own table (under another name) rolls it back: the load left nothing.
+    // A check, which never writes, cannot, and says what to do.
+    const std::vector<CheckLine> check = CheckTable(crashed);
+    ASSERT_FALSE(check.empty());
+    EXPECT_EQ(check.front().Text, "Table file '" + crashed +
+                                      "' cannot be read before the unfinished bulk insert in its side file '" + crashed +
+                                      "-journal' is rolled back; open the table once for writing to roll it back");
+    t.Open(crashed);
+    EXPECT_EQ(t.CountRecords(), 50);
+    t.Close();
+    EXPECT_FALSE(Exists(crashed + "-journal"));
+    for (const CheckLine& line : CheckTable(crashed)) EXPECT_FALSE(line.Problem) << line.Text;
+    Fill(crashed, 1);
+    EXPECT_EQ(CountOf(crashed), 51);
+}
