@@ -23,6 +23,7 @@
 #include "engine/PageStore.h"
 #include "engine/StorageIo.h"
 #include "engine/Table.h"
+#include "engine/Vfs.h"
 #include "moneytable/Tamblor.h"
 #include "tools/Commands.h"
 
@@ -94,13 +95,15 @@ std::string CheckTable(const std::string& path) {
 // file is missing; an exception when it does not open.
 std::string Contents(const std::string& path) {
     if (!fs::exists(path)) return "";
+    engine::Table t;
+    t.Open(path);
     // The page store's header says whether it keeps a write-ahead log: the
-    // read and write versions at its bytes 18 and 19 are 2 then.
+    // read and write versions at its bytes 18 and 19 are 2 then. Read after
+    // the open: a bulk load that could not return from its rollback journal
+    // leaves the table so, and the next open for writing returns it.
     char versions[2] = {};
     std::ifstream(path, std::ios::binary).seekg(65536 + 18).read(versions, 2);
     std::string s = versions[0] == 2 && versions[1] == 2 ? "write-ahead log\n" : "no write-ahead log\n";
-    engine::Table t;
-    t.Open(path);
     for (const engine::ColumnSpec& c : t.Schema().Columns) s += c.Name + ":" + c.Type + " ";
     s += "indexes " + std::to_string(t.Schema().Indexes.size()) + "\n";
     for (t.MoveFirst(); !t.Eof(); t.MoveNext()) {
@@ -330,13 +333,24 @@ public:
         std::string files;
         for (const std::string& path : FUnsynced) {
             if (!fs::exists(path) || (logKept && !path.ends_with("-wal"))) continue;
+            // A log that holds no frame (its own header and SQLite's), or a
+            // journal that holds nothing but its header, has nothing to lose.
+            const std::uintmax_t size = fs::file_size(path, ec);
+            if (!ec && ((path.ends_with("-wal") && size <= engine::LogHeaderSize + 32) ||
+                        (path.ends_with("-journal") && size <= engine::LogHeaderSize)))
+                continue;
             files += (files.empty() ? "" : ", ") + path;
         }
         return files;
     }
 
     int Write(engine::StorageFile& file, const void* buffer, int amount, std::int64_t offset) override {
-        if (FArmed) FUnsynced.insert(file.Path);
+        // The table identity and log stamp in the catalog area are not
+        // data: losing a write of them leaves a side file that holds nothing
+        // to apply, which the next open takes over.
+        const bool marksOnly = file.Kind == engine::FileKind::Table && offset >= engine::TableIdentityOffset &&
+                               offset + amount <= engine::LogStampOffset + 8;
+        if (FArmed && !marksOnly) FUnsynced.insert(file.Path);
         if (Hit(Kind::Write)) return SQLITE_IOERR_WRITE;
         if (Hit(Kind::ShortWrite)) {
             // Part of the data reaches the file, then the disk is full.
