@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 namespace engine {
 
@@ -120,7 +121,7 @@ void Table::Open(const std::string& path, bool readOnly) {
         if (!readOnly) {
             if (!found.HasCopy) StoreCatalogCopy(found.Catalog);
             VerifyCollation();
-            ReturnToWriteAheadLog();
+            ReturnToWriteAheadLog(resolved);
         }
         FCursor = std::make_unique<Cursor>(FStore, FSchema, *FCollator);
         FPath = resolved;
@@ -171,7 +172,15 @@ void Table::VerifyCollation() {
     }
 }
 
-void Table::ReturnToWriteAheadLog() {
+void Table::ReturnToWriteAheadLog(const std::string& path) {
+    // A load whose process died before anything went into its journal leaves
+    // one that holds nothing to apply (at most the engine's header), which
+    // SQLite leaves beside a table that keeps its log: remove it. No load
+    // runs while this open holds the table.
+    const std::string journal = path + "-journal";
+    struct stat st {};
+    if (::lstat(journal.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= LogHeaderSize)
+        ::unlink(journal.c_str());
     // A bulk load runs with a rollback journal; one that never ended (its
     // process died) leaves the page store so, with the journal rolled back at
     // the first read. Switch back when no one else has the table open (the

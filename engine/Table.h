@@ -154,7 +154,7 @@ private:
     void ApplyVisibility();
     void StoreCatalogCopy(const std::vector<std::uint8_t>& catalog);
     void VerifyCollation();
-    void ReturnToWriteAheadLog();
+    void ReturnToWriteAheadLog(const std::string& path);
 
     bool FOpen = false;
     bool FReadOnly = false;

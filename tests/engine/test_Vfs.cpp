@@ -639,3 +639,27 @@ TEST(EngineSideFiles, TheJournalOfAnUnfinishedLoadIsRolledBackOnlyIntoItsOwnTabl
     Fill(crashed, 1);
     EXPECT_EQ(CountOf(crashed), 51);
 }
+
+// A load killed before anything went into its journal leaves one that holds
+// nothing to apply, which SQLite would leave beside the table for good: an
+// open for writing removes it, a reading open leaves it.
+TEST(EngineSideFiles, AJournalWithNothingToApplyIsRemovedByAWritingOpen) {
+    TempDir dir;
+    const std::string path = dir.File("t.dat");
+    CreateTable(path, Schema());
+    Fill(path, 3);
+    for (const std::size_t size : {std::size_t{0}, std::size_t{64}}) {
+        {
+            std::ofstream out(path + "-journal", std::ios::binary | std::ios::trunc);
+            const std::string header(size, '\0');
+            out.write(header.data(), static_cast<std::streamsize>(header.size()));
+        }
+        EXPECT_EQ(CountOf(path), 3) << size;
+        EXPECT_TRUE(Exists(path + "-journal")) << size;
+        Table t;
+        t.Open(path);
+        EXPECT_EQ(t.CountRecords(), 3) << size;
+        t.Close();
+        EXPECT_FALSE(Exists(path + "-journal")) << size;
+    }
+}

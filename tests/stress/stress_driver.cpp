@@ -7,6 +7,12 @@
 //                                     that kills itself inside a checkpoint;
 //                                     after each: every logged post present,
 //                                     the table checked and opened
+//   stress_driver loads DIR TRIALS [MS]
+//                                     bulk loads killed with SIGKILL at a
+//                                     random moment within MS (300) or at a
+//                                     random write into the table file; after
+//                                     each: all of the load or none, the
+//                                     table checked and back on its log
 //   stress_driver fault DIR           create, import, insert, edit, delete and
 //                                     add index with the Nth write, sync or
 //                                     read of the storage interface failing
@@ -190,10 +196,11 @@ constexpr int kSeqPerTrial = 1000000;
 }
 
 // Kills its own process at the killAt-th write to the table file: in WAL mode
-// only a checkpoint writes there, so the kill lands inside one.
-class KillInCheckpoint : public engine::StorageIo {
+// only a checkpoint writes there, so the kill lands inside one; a bulk load
+// writes its pages there.
+class KillAtTableWrite : public engine::StorageIo {
 public:
-    explicit KillInCheckpoint(int killAt) : FKillAt(killAt) {}
+    explicit KillAtTableWrite(int killAt) : FKillAt(killAt) {}
     int Write(engine::StorageFile& file, const void* buffer, int amount, std::int64_t offset) override {
         if (file.Kind == engine::FileKind::Table && ++FWrites == FKillAt) ::raise(SIGKILL);
         return StorageIo::Write(file, buffer, amount, offset);
@@ -205,7 +212,7 @@ private:
 };
 
 [[noreturn]] void RunCheckpointer(const std::string& path, int killAt) {
-    static KillInCheckpoint io(killAt);
+    static KillAtTableWrite io(killAt);
     engine::SetStorageIo(&io);
     try {
         engine::PageStore store;
@@ -304,6 +311,131 @@ int KillLoop(const std::string& dir, int trials, int maxMs) {
                 "checkpoint\n",
                 done, posts, lost.size(), damaged, insideCheckpoint, checkpointTrials);
     return lost.empty() && damaged == 0 && failures == 0 ? 0 : 1;
+}
+
+// -------------------------------------------------------------- load loop
+//
+// A bulk load (what `tamblor import` runs: a rollback journal in place of the
+// log, indexes built at the commit when the table starts empty) killed with
+// SIGKILL at a random moment, or at a random write into the table file. A
+// load that committed logs it, synced. After each: the next open for writing
+// rolls an unfinished load back; then the table holds all the rows of the
+// load or none (all when it logged its commit), checks clean, keeps its
+// write-ahead log again and has no journal left.
+
+constexpr int kLoadRows = 20000;
+
+[[noreturn]] void RunLoad(const std::string& path, const std::string& log, int trial, int killAt) {
+    static KillAtTableWrite io(killAt);
+    if (killAt > 0) engine::SetStorageIo(&io);
+    try {
+        engine::BulkInserter ins(path);
+        for (int i = 0; i < kLoadRows; ++i) {
+            const int id = trial * kSeqPerTrial + i;
+            ins.Add({engine::Value::Int(id), engine::Value::Text("load " + std::to_string(id % 977)),
+                     i % 10 == 0 ? engine::Value::Text(std::string(200 + i % 300, 'm')) : engine::Value::Null()});
+        }
+        ins.Commit();
+        const std::string line = "C " + std::to_string(trial) + "\n";
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
+            ::fdatasync(fd) != 0)
+            throw std::runtime_error("cannot write " + log);
+        ::close(fd);
+        std::_Exit(0);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "load of trial %d failed: %s\n", trial, e.what());
+    }
+    std::_Exit(3);
+}
+
+int LoadLoop(const std::string& dir, int trials, int maxMs) {
+    const std::string path = dir + "/load.dat";
+    const std::string log = dir + "/load.log";
+    engine::TableSchema schema;
+    schema.Columns = {{"Id", 'L', 0}, {"Name", 'C', 30}, {"Memo", 'M', 0}};
+    schema.Indexes = {{{1}, false}, {{0}, true}};
+    std::int64_t expected = 0;
+    int committed = 0, rolledBack = 0, hot = 0, lost = 0, partial = 0, damaged = 0, failures = 0;
+    std::mt19937 rng(19);
+    std::set<int> logged;
+    for (int trial = 1; trial <= trials; ++trial) {
+        // Every third load goes into an empty table (its indexes put aside).
+        if (trial % 3 == 1) {
+            RemoveTable(path);
+            engine::CreateTable(path, schema);
+            expected = 0;
+        }
+        const int killAt = trial % 2 == 0 ? 1 + static_cast<int>(rng() % 400) : 0;
+        const pid_t loader = ::fork();
+        if (loader == 0) RunLoad(path, log, trial, killAt);
+        if (killAt == 0) {
+            SleepMs(1 + static_cast<int>(rng() % static_cast<unsigned>(maxMs)));
+            ::kill(loader, SIGKILL);
+        }
+        const int status = Reap(loader);
+        if (!KilledBySigkill(status) && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+            std::fprintf(stderr, "load loop: trial %d: the load failed\n", trial);
+            ++failures;
+        }
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line) && !in.eof();) {
+            const std::vector<long> n = Numbers(line, 1);
+            if (!n.empty()) logged.insert(static_cast<int>(n[0]));
+        }
+        // A journal that SQLite must apply (its magic after the engine's header).
+        {
+            std::ifstream j(path + "-journal", std::ios::binary);
+            unsigned char magic = 0;
+            if (j.seekg(engine::LogHeaderSize).read(reinterpret_cast<char*>(&magic), 1) && magic == 0xd9) ++hot;
+        }
+        std::int64_t count = -1;
+        std::string problem;
+        try {
+            engine::Table t;
+            t.Open(path);  // rolls an unfinished load back
+            count = t.CountRecords();
+            std::int64_t walked = 0;
+            for (t.MoveFirst(); !t.Eof(); t.MoveNext()) ++walked;
+            if (walked != count)
+                problem = "it counts " + std::to_string(count) + " records and shows " + std::to_string(walked);
+            t.Close();
+        } catch (const std::exception& e) {
+            problem = std::string("it does not open: ") + e.what();
+        }
+        char versions[2] = {};
+        std::ifstream(path, std::ios::binary).seekg(65536 + 18).read(versions, 2);
+        if (problem.empty() && !(versions[0] == 2 && versions[1] == 2)) problem = "it has no write-ahead log";
+        if (problem.empty() && fs::exists(path + "-journal"))
+            problem = "its journal is left (" + std::to_string(fs::file_size(path + "-journal")) + " bytes)";
+        if (problem.empty()) problem = CheckTable(path);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "load loop: trial %d: the table is damaged: %s\n", trial, problem.c_str());
+            ++damaged;
+            break;
+        }
+        if (count == expected + kLoadRows) {
+            ++committed;
+            expected = count;
+        } else if (count == expected) {
+            if (logged.count(trial)) {
+                std::fprintf(stderr, "load loop: trial %d: the committed load is lost\n", trial);
+                ++lost;
+            } else {
+                ++rolledBack;
+            }
+        } else {
+            std::fprintf(stderr, "load loop: trial %d: %lld records, neither %lld nor %lld\n", trial,
+                         static_cast<long long>(count), static_cast<long long>(expected),
+                         static_cast<long long>(expected + kLoadRows));
+            ++partial;
+            expected = count;
+        }
+    }
+    std::printf("load loop: %d trials, %d committed, %d rolled back (%d from a journal to apply), %d lost, %d partial, "
+                "%d damaged\n",
+                trials, committed, rolledBack, hot, lost, partial, damaged);
+    return lost == 0 && partial == 0 && damaged == 0 && failures == 0 ? 0 : 1;
 }
 
 // ------------------------------------------------------------- fault loop
@@ -755,7 +887,8 @@ int TwoWriters(const std::string& dir, int seconds) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: stress_driver kill DIR TRIALS | fault DIR | writers DIR SECONDS\n");
+    std::fprintf(stderr,
+                 "usage: stress_driver kill DIR TRIALS [MS] | loads DIR TRIALS [MS] | fault DIR | writers DIR SECONDS\n");
     return 2;
 }
 
@@ -775,6 +908,8 @@ int main(int argc, char** argv) {
     try {
         if (args[0] == "kill" && (n.size() == 1 || n.size() == 2) && n[0] > 0 && n[0] <= 2000 && n.back() > 0)
             return KillLoop(dir, static_cast<int>(n[0]), n.size() == 2 ? static_cast<int>(n[1]) : 150);
+        if (args[0] == "loads" && (n.size() == 1 || n.size() == 2) && n[0] > 0 && n[0] <= 2000 && n.back() > 0)
+            return LoadLoop(dir, static_cast<int>(n[0]), n.size() == 2 ? static_cast<int>(n[1]) : 300);
         if (args[0] == "fault" && args.size() == 2) return FaultLoop(dir);
         if (args[0] == "writers" && n.size() == 1 && n[0] > 0) return TwoWriters(dir, static_cast<int>(n[0]));
     } catch (const std::exception& e) {
