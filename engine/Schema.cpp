@@ -46,6 +46,7 @@ void RemoveTableFiles(const std::string& path) {
     ::unlink(path.c_str());
     ::unlink((path + "-wal").c_str());
     ::unlink((path + "-shm").c_str());
+    ::unlink((path + "-journal").c_str());
 }
 
 // Switches the page store's journal ("wal" or "delete"); the caller makes

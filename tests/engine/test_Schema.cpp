@@ -373,6 +373,7 @@ TEST(EngineSchema, FailedSyncsWritesAndClosesFailTheOperation) {
         EXPECT_FALSE(Exists(path)) << fault;
         EXPECT_FALSE(Exists(path + "-wal")) << fault;
         EXPECT_FALSE(Exists(path + "-shm")) << fault;
+        EXPECT_FALSE(Exists(path + "-journal")) << fault;
     }
     CreateTable(path, People());
     Load(path, {{"a", "2000-01-01"}});

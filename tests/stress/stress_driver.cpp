@@ -61,7 +61,7 @@ namespace fs = std::filesystem;
 
 void RemoveTable(const std::string& path) {
     std::error_code ec;
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix, ec);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);
 }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
