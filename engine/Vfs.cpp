@@ -478,6 +478,22 @@ int WriteSideHeader(ShimFile* side, const char (&magic)[4], const TableMarks& ma
 
 int WriteLogHeader(ShimFile* log, const TableMarks& marks) { return WriteSideHeader(log, kLogMagic, marks); }
 
+// True when h starts with the header of a side file of the given kind.
+bool IsOurHeader(const std::uint8_t* h, const char (&magic)[4]) {
+    return std::memcmp(h, magic, sizeof magic) == 0 && h[4] == 1 && h[5] == 0 && h[6] == 0 && h[7] == 0;
+}
+
+// A side file is begun: next gets the table's marks with a new stamp (and an
+// identity when the table has none), written into the table file and synced
+// before the side file's header can name them.
+int WriteNewMarks(ShimFile* table, const TableMarks& marks, TableMarks& next) {
+    next = marks;
+    if (IsZero(marks.Identity)) NewMark(next.Identity, marks.Identity);
+    NewMark(next.Stamp, marks.Stamp);
+    const int rc = Io([&](StorageIo& io) { return io.Write(*table->File, &next, sizeof next, TableIdentityOffset); });
+    return rc == SQLITE_OK ? Io([&](StorageIo& io) { return io.Sync(*table->File, SQLITE_SYNC_NORMAL); }) : rc;
+}
+
 // Records why the log of table was refused and returns the error SQLite gets.
 // notOurs: the log is not the table's; the user is asked to move it away.
 int Refuse(ShimFile* table, ShimFile* log, const std::string& reason, bool notOurs = true) {
@@ -486,6 +502,13 @@ int Refuse(ShimFile* table, ShimFile* log, const std::string& reason, bool notOu
         std::string("Table file '" + table->File->Path + "' cannot be opened: its side file '" + log->File->Path +
                     "' " + reason + (notOurs ? "; move it away to open this one" : ""));
     return SQLITE_CANTOPEN;
+}
+
+// Refuses a side file of ours whose identity or stamp is not the table's.
+int RefuseOtherMarks(ShimFile* table, ShimFile* side, bool sameIdentity) {
+    if (!sameIdentity) return Refuse(table, side, "belongs to another table");
+    return Refuse(table, side,
+                  "holds changes of another copy of this table (was the table file put back from a copy?)");
 }
 
 // Checks a log just opened (the table's stamp lock is taken here) and sets
@@ -507,8 +530,7 @@ int CheckLog(ShimFile* log, ShimFile* table, bool writable) {
         return io.Read(*log->File, h, static_cast<int>(std::min<std::int64_t>(size, LogHeaderSize)), 0);
     });
     if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) return rc;
-    const bool ours = size >= LogHeaderSize && std::memcmp(h, kLogMagic, sizeof kLogMagic) == 0 && h[4] == 1 &&
-                      h[5] == 0 && h[6] == 0 && h[7] == 0;
+    const bool ours = size >= LogHeaderSize && IsOurHeader(h, kLogMagic);
     if (!ours) {
         // The log of a table file written before tables had an identity.
         if (IsZero(marks.Identity)) {
@@ -527,9 +549,7 @@ int CheckLog(ShimFile* log, ShimFile* table, bool writable) {
     // while a log was begun leaves one).
     const bool empty = size - LogHeaderSize <= kSqliteLogHeader;
     if (empty && (sameIdentity || IsZero(h + 8))) return writable ? WriteLogHeader(log, marks) : SQLITE_OK;
-    if (!sameIdentity) return Refuse(table, log, "belongs to another table");
-    return Refuse(table, log,
-                  "holds changes of another copy of this table (was the table file put back from a copy?)");
+    return RefuseOtherMarks(table, log, sameIdentity);
 }
 
 // SQLite begins a log: see Vfs.h for the order of the steps.
@@ -543,11 +563,8 @@ int BeginLog(ShimFile* log, const void* header, int amount) {
     TableMarks marks {};
     if (rc == SQLITE_OK) rc = ReadMarks(table, marks);
     if (rc != SQLITE_OK) return rc;
-    TableMarks next = marks;
-    if (IsZero(marks.Identity)) NewMark(next.Identity, marks.Identity);
-    NewMark(next.Stamp, marks.Stamp);
-    rc = Io([&](StorageIo& io) { return io.Write(*table->File, &next, sizeof next, TableIdentityOffset); });
-    if (rc == SQLITE_OK) rc = Io([&](StorageIo& io) { return io.Sync(*table->File, SQLITE_SYNC_NORMAL); });
+    TableMarks next {};
+    rc = WriteNewMarks(table, marks, next);
     if (rc == SQLITE_OK) rc = WriteLogHeader(log, next);
     if (rc == SQLITE_OK) rc = Io([&](StorageIo& io) { return io.Sync(*log->File, SQLITE_SYNC_NORMAL); });
     return rc;
@@ -569,11 +586,8 @@ int CheckJournal(ShimFile* journal, ShimFile* table, bool writable) {
         // New, or left by a crash before SQLite wrote anything into it (its
         // header is synced before SQLite gets the file): nothing to apply.
         if (!writable) return SQLITE_OK;
-        TableMarks next = marks;
-        if (IsZero(marks.Identity)) NewMark(next.Identity, marks.Identity);
-        NewMark(next.Stamp, marks.Stamp);
-        rc = Io([&](StorageIo& io) { return io.Write(*table->File, &next, sizeof next, TableIdentityOffset); });
-        if (rc == SQLITE_OK) rc = Io([&](StorageIo& io) { return io.Sync(*table->File, SQLITE_SYNC_NORMAL); });
+        TableMarks next {};
+        rc = WriteNewMarks(table, marks, next);
         if (rc == SQLITE_OK) rc = WriteSideHeader(journal, kJournalMagic, next);
         if (rc == SQLITE_OK) rc = Io([&](StorageIo& io) { return io.Truncate(*journal->File, LogHeaderSize); });
         if (rc == SQLITE_OK) rc = Io([&](StorageIo& io) { return io.Sync(*journal->File, SQLITE_SYNC_NORMAL); });
@@ -582,15 +596,10 @@ int CheckJournal(ShimFile* journal, ShimFile* table, bool writable) {
     std::uint8_t h[LogHeaderSize] = {};
     rc = Io([&](StorageIo& io) { return io.Read(*journal->File, h, LogHeaderSize, 0); });
     if (rc != SQLITE_OK) return rc;
-    const bool ours = std::memcmp(h, kJournalMagic, sizeof kJournalMagic) == 0 && h[4] == 1 && h[5] == 0 &&
-                      h[6] == 0 && h[7] == 0;
-    if (!ours) return Refuse(table, journal, "was not written for this table");
+    if (!IsOurHeader(h, kJournalMagic)) return Refuse(table, journal, "was not written for this table");
     const bool sameIdentity = std::memcmp(h + 8, marks.Identity, kIdentitySize) == 0;
     const bool sameStamp = std::memcmp(h + 16, marks.Stamp, kIdentitySize) == 0;
-    if (sameIdentity && sameStamp) return SQLITE_OK;
-    if (!sameIdentity) return Refuse(table, journal, "belongs to another table");
-    return Refuse(table, journal,
-                  "holds changes of another copy of this table (was the table file put back from a copy?)");
+    return sameIdentity && sameStamp ? SQLITE_OK : RefuseOtherMarks(table, journal, sameIdentity);
 }
 
 // Why the unix VFS could not open a file: errno as it left it, else SQLite's text.
@@ -599,6 +608,14 @@ std::string OpenFailure(int rc) { return errno ? std::strerror(errno) : sqlite3_
 bool FileExists(const char* name) {
     struct stat st {};
     return ::stat(name, &st) == 0;
+}
+
+// The table file's shim of a side file being opened (its log or journal),
+// when the table was opened through this VFS with its own lock descriptor.
+ShimFile* TableOfSideFile(sqlite3_filename name) {
+    sqlite3_file* mainFile = sqlite3_database_file_object(name);
+    ShimFile* table = mainFile && mainFile->pMethods == &kMethods ? Shim(mainFile) : nullptr;
+    return table && table->LockFd >= 0 ? table : nullptr;
 }
 
 int OpenShim(sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
@@ -627,9 +644,8 @@ int OpenShim(sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
     p->File->Os = os;
 
     if (p->File->Kind == FileKind::Wal && name) {
-        sqlite3_file* mainFile = sqlite3_database_file_object(name);
-        ShimFile* table = mainFile && mainFile->pMethods == &kMethods ? Shim(mainFile) : nullptr;
-        if (!table || table->LockFd < 0) return gBase->xOpen(gBase, name, os, flags, outFlags);
+        ShimFile* table = TableOfSideFile(name);
+        if (!table) return gBase->xOpen(gBase, name, os, flags, outFlags);
         p->Main = table;
         if (table->Snapshot) {
             // Read an existing log that nobody else writes to; else an empty
@@ -652,9 +668,7 @@ int OpenShim(sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
     }
 
     if ((flags & SQLITE_OPEN_MAIN_JOURNAL) && name) {
-        sqlite3_file* mainFile = sqlite3_database_file_object(name);
-        ShimFile* table = mainFile && mainFile->pMethods == &kMethods ? Shim(mainFile) : nullptr;
-        if (table && table->LockFd >= 0) {
+        if (ShimFile* table = TableOfSideFile(name)) {
             p->Main = table;
             const bool existed = FileExists(name);
             errno = 0;

@@ -393,11 +393,12 @@ std::vector<std::uint8_t> Slurp(const std::string& path) {
     return ReadBytes(path, static_cast<std::size_t>(st.st_size));
 }
 
-void CopyFile(const std::string& from, const std::string& to) {
-    const std::vector<std::uint8_t> b = Slurp(from);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
+
+void CopyFile(const std::string& from, const std::string& to) { WriteFile(to, Slurp(from)); }
 
 std::int64_t CountOf(const std::string& path) {
     Table t;
@@ -520,10 +521,7 @@ TEST(EngineSideFiles, ATableWithoutIdentityUsesItsOldLogAndGetsAnIdentity) {
     KilledWriter(path, 3, 0);
     std::vector<std::uint8_t> log = Slurp(path + "-wal");
     log.erase(log.begin(), log.begin() + LogHeaderSize);
-    {
-        std::ofstream out(path + "-wal", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(log.data()), static_cast<std::streamsize>(log.size()));
-    }
+    WriteFile(path + "-wal", log);
     const int fd = ::open(path.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     const char zero[16] = {};
@@ -548,12 +546,9 @@ TEST(EngineSideFiles, ALogWithATornHeaderAndNothingToApplyIsTakenOver) {
     Fill(path, 10);
     int records = 10;
     for (const std::size_t size : {std::size_t{5}, std::size_t{64 + 32}}) {
-        std::string torn(size, '\0');
-        torn.replace(0, 3, "BFT");
-        {
-            std::ofstream out(path + "-wal", std::ios::binary | std::ios::trunc);
-            out.write(torn.data(), static_cast<std::streamsize>(torn.size()));
-        }
+        std::vector<std::uint8_t> torn(size, 0);
+        std::memcpy(torn.data(), "BFT", 3);
+        WriteFile(path + "-wal", torn);
         EXPECT_EQ(CountOf(path), records) << size;
         Fill(path, 1);
         ++records;
@@ -649,11 +644,7 @@ TEST(EngineSideFiles, AJournalWithNothingToApplyIsRemovedByAWritingOpen) {
     CreateTable(path, Schema());
     Fill(path, 3);
     for (const std::size_t size : {std::size_t{0}, std::size_t{64}}) {
-        {
-            std::ofstream out(path + "-journal", std::ios::binary | std::ios::trunc);
-            const std::string header(size, '\0');
-            out.write(header.data(), static_cast<std::streamsize>(header.size()));
-        }
+        WriteFile(path + "-journal", std::vector<std::uint8_t>(size, 0));
         EXPECT_EQ(CountOf(path), 3) << size;
         EXPECT_TRUE(Exists(path + "-journal")) << size;
         Table t;
