@@ -96,6 +96,14 @@ std::string CheckTable(const std::string& path) {
     return problems.empty() ? "tamblor check finds it damaged" : problems;
 }
 
+// Whether the page store's header says that it keeps a write-ahead log: the
+// read and write versions at its bytes 18 and 19 are 2 then.
+bool KeepsLog(const std::string& path) {
+    char versions[2] = {};
+    std::ifstream(path, std::ios::binary).seekg(65536 + 18).read(versions, 2);
+    return versions[0] == 2 && versions[1] == 2;
+}
+
 // Every record of the table in record-number order, one line each, after
 // its columns and its journal mode: what a fault must not change. "" when the
 // file is missing; an exception when it does not open.
@@ -103,13 +111,10 @@ std::string Contents(const std::string& path) {
     if (!fs::exists(path)) return "";
     engine::Table t;
     t.Open(path);
-    // The page store's header says whether it keeps a write-ahead log: the
-    // read and write versions at its bytes 18 and 19 are 2 then. Read after
-    // the open: a bulk load that could not return from its rollback journal
-    // leaves the table so, and the next open for writing returns it.
-    char versions[2] = {};
-    std::ifstream(path, std::ios::binary).seekg(65536 + 18).read(versions, 2);
-    std::string s = versions[0] == 2 && versions[1] == 2 ? "write-ahead log\n" : "no write-ahead log\n";
+    // Read after the open: a bulk load that could not return from its
+    // rollback journal leaves the table so, and the next open for writing
+    // returns it.
+    std::string s = KeepsLog(path) ? "write-ahead log\n" : "no write-ahead log\n";
     for (const engine::ColumnSpec& c : t.Schema().Columns) s += c.Name + ":" + c.Type + " ";
     s += "indexes " + std::to_string(t.Schema().Indexes.size()) + "\n";
     for (t.MoveFirst(); !t.Eof(); t.MoveNext()) {
@@ -403,9 +408,7 @@ int LoadLoop(const std::string& dir, int trials, int maxMs) {
         } catch (const std::exception& e) {
             problem = std::string("it does not open: ") + e.what();
         }
-        char versions[2] = {};
-        std::ifstream(path, std::ios::binary).seekg(65536 + 18).read(versions, 2);
-        if (problem.empty() && !(versions[0] == 2 && versions[1] == 2)) problem = "it has no write-ahead log";
+        if (problem.empty() && !KeepsLog(path)) problem = "it has no write-ahead log";
         if (problem.empty() && fs::exists(path + "-journal"))
             problem = "its journal is left (" + std::to_string(fs::file_size(path + "-journal")) + " bytes)";
         if (problem.empty()) problem = CheckTable(path);
