@@ -213,6 +213,12 @@ struct TWindow {
             if (Form->DBGrid->ColumnField(C)->FieldName() == FieldName) return Form->DBGrid->CellText(Row, C);
         return "<no column>";
     }
+    // The texts of a column in the first Rows rows of the grid.
+    std::vector<std::string> Column(const std::string& FieldName, int Rows = 5) const {
+        std::vector<std::string> Texts;
+        for (int R = 0; R < Rows; ++R) Texts.push_back(Cell(R, FieldName));
+        return Texts;
+    }
     std::string Current(const std::string& FieldName) const { return Form->Table->FieldByName(FieldName)->AsString(); }
     void ChooseIndex(int Index) {
         Form->IndexComboBox->setFocus();

@@ -430,23 +430,18 @@ void TestMainForm::scrollingALargeTableReadsOnlyTheWindow() {
 
 void TestMainForm::choosingAnIndexReorders() {
     TWindow W(FPeople);
-    auto Column = [&](const std::string& Field) {
-        std::vector<std::string> V;
-        for (int R = 0; R < 5; ++R) V.push_back(W.Cell(R, Field));
-        return V;
-    };
     using V = std::vector<std::string>;
-    QCOMPARE(Column("First"), (V{"Zed", "Zoe", "John", "Bob", "Anna"}));
+    QCOMPARE(W.Column("First"), (V{"Zed", "Zoe", "John", "Bob", "Anna"}));
     W.ChooseIndex(1);
     QCOMPARE(W->Table->IndexFieldNames(), std::string("Last;First"));
-    QCOMPARE(Column("First"), (V{"Zoe", "Anna", "John", "Zed", "Bob"}));
+    QCOMPARE(W.Column("First"), (V{"Zoe", "Anna", "John", "Zed", "Bob"}));
     // The current record stayed current.
     QCOMPARE(W.Current("First"), std::string("Zed"));
     W.ChooseIndex(2);
-    QCOMPARE(Column("Amount"), (V{"10", "20", "30", "40", "50"}));
+    QCOMPARE(W.Column("Amount"), (V{"10", "20", "30", "40", "50"}));
     W.ChooseIndex(0);
     QCOMPARE(W->Table->IndexFieldNames(), std::string());
-    QCOMPARE(Column("First"), (V{"Zed", "Zoe", "John", "Bob", "Anna"}));
+    QCOMPARE(W.Column("First"), (V{"Zed", "Zoe", "John", "Bob", "Anna"}));
     QVERIFY(W.Dialogs.Errors.empty());
 }
 
@@ -612,11 +607,6 @@ void TestMainForm::clipboardTextOfACellAndOfARecord() {
 
 void TestMainForm::columnTitleChoosesTheIndex() {
     TWindow W(FPeople);
-    auto Column = [&](const std::string& Field) {
-        std::vector<std::string> V;
-        for (int R = 0; R < 5; ++R) V.push_back(W.Cell(R, Field));
-        return V;
-    };
     using V = std::vector<std::string>;
     QCOMPARE(W->DBGrid->OrderFieldName(), std::string());
     // The first index that begins with the column, as the list would choose
@@ -624,13 +614,13 @@ void TestMainForm::columnTitleChoosesTheIndex() {
     W.ClickTitle("Amount");
     QCOMPARE(W->IndexComboBox->currentText(), QString("Amount"));
     QCOMPARE(W->Table->IndexFieldNames(), std::string("Amount"));
-    QCOMPARE(Column("Amount"), (V{"10", "20", "30", "40", "50"}));
+    QCOMPARE(W.Column("Amount"), (V{"10", "20", "30", "40", "50"}));
     QCOMPARE(W.Current("First"), std::string("Zed"));
     QCOMPARE(W->DBGrid->OrderFieldName(), std::string("Amount"));
     QCOMPARE(W->DBGrid->SelectedField()->FieldName(), std::string("Amount"));
     W.ClickTitle("Last");
     QCOMPARE(W->IndexComboBox->currentText(), QString("Last;First"));
-    QCOMPARE(Column("First"), (V{"Zoe", "Anna", "John", "Zed", "Bob"}));
+    QCOMPARE(W.Column("First"), (V{"Zoe", "Anna", "John", "Zed", "Bob"}));
     QCOMPARE(W->DBGrid->OrderFieldName(), std::string("Last"));
     // A column that no index begins with: a note, nothing else changes.
     W.ClickTitle("First");
