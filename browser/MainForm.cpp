@@ -1,6 +1,7 @@
 #include "browser/MainForm.h"
 
 #include "browser/CmdLine.h"
+#include "browser/VanishedRecords.h"
 #include "moneytable/Export.h"
 
 #include <QAction>
@@ -22,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
+#include <string_view>
 
 std::string StartTableName;
 bool StartReadOnly = false;
@@ -87,7 +89,7 @@ TTamblorBrowserForm::TTamblorBrowserForm(browser::TDialogs* Dialogs, QWidget* Pa
 
     // The controls' boxes and the table's exception handler go through this
     // window's dialogs while it exists.
-    FOldErrorHandler = controls::SetErrorHandler([this](const std::string& M) { FDialogs->ShowError(M, this); });
+    FOldErrorHandler = controls::SetErrorHandler([this](const std::string& M) { ShowError(M); });
     FOldConfirmHandler = controls::SetConfirmHandler([this](const std::string& M) { return FDialogs->Confirm(M, this); });
     FOldTableHandler = moneytable::SetApplicationExceptionHandler([this](TObject*, std::exception_ptr E) {
         try {
@@ -327,13 +329,41 @@ void TTamblorBrowserForm::ShowException() noexcept {
         } catch (const EAbort&) {
             // Silent.
         } catch (const std::exception& E) {
-            FDialogs->ShowError(E.what(), this);
+            ShowError(E.what());
         } catch (...) {
             FDialogs->ShowError("Unknown error", this);
         }
     } catch (...) {
         // A failing error box must not take the program down.
     }
+}
+
+void TTamblorBrowserForm::ShowError(const std::string& Message) {
+    std::string Text = Message;
+    std::string Later;
+    bool Refused = false;
+    try {
+        if (std::exception_ptr E = std::current_exception()) std::rethrow_exception(E);
+    } catch (const EBFError& E) {
+        // The table's refusal to stand on a record (engine status -1).
+        Refused = std::string_view(E.what()) == SBFErrorExecuting;
+    } catch (...) {
+    }
+    if (Refused && !FRecovering && Table->Active()) {
+        FRecovering = true;
+        try {
+            if (std::optional<std::string> Gone =
+                    browser::RecoverVanishedRecords(*Table, browser::FilterInForce(Table) || browser::RangeInForce(Table)))
+                Text = *Gone;
+        } catch (const std::exception& E) {
+            Later = E.what();
+        } catch (...) {
+            Later = "Unknown error";
+        }
+        FRecovering = false;
+    }
+    FDialogs->ShowError(Text, this);
+    if (!Later.empty()) FDialogs->ShowError(Later, this);
 }
 
 // ---------------------------------------------------------------------------

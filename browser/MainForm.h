@@ -215,6 +215,13 @@ public:
     bool Guard(const std::function<void()>& Handler);
     // In a catch block: shows the exception being handled.
     void ShowException() noexcept;
+    // Shows Message in the error box. When the exception being handled is
+    // the table's refusal to stand on a record (EBFError "Error while
+    // executing") because another user deleted records the window shows,
+    // the window is mended first and the box names the records gone instead
+    // (RecoverVanishedRecords); a failure of that mending shows in a second
+    // box.
+    void ShowError(const std::string& Message);
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -248,4 +255,5 @@ private:
     controls::TConfirmHandler FOldConfirmHandler;
     moneytable::TExceptionHandler FOldTableHandler;
     bool FFocusSet = false;
+    bool FRecovering = false;  // ShowError is mending the window
 };

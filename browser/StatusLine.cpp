@@ -11,17 +11,6 @@ namespace browser {
 
 namespace {
 
-// Both range bounds hold key values and an index is chosen: the engine
-// restricts the records to the range.
-bool RangeInForce(TMoneyTable* Table) {
-    if (Table->IndexFieldNames().empty()) return false;
-    for (TMKeyIndex Bound : {mkiRangeStart, mkiRangeEnd}) {
-        TRecordBuffer Buffer = Table->KeyBuffers(Bound);
-        if (Buffer == nullptr || Table->GetMKeyBuffer(Buffer)->FieldCount <= 0) return false;
-    }
-    return true;
-}
-
 QString CountText(TMoneyTable* Table) {
     const int Count = Table->RecordCount();
     return Count == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(Count);
@@ -39,7 +28,7 @@ QString IndexText(TMoneyTable* Table) {
 }
 
 QString FilterText(TMoneyTable* Table) {
-    const bool Filter = Table->Filtered() && !Table->Filter().empty();
+    const bool Filter = FilterInForce(Table);
     const bool Range = RangeInForce(Table);
     if (Filter && Range) return QStringLiteral("Filter and range");
     if (Filter) return QStringLiteral("Filter");
@@ -58,6 +47,17 @@ QString Field(F&& Text) noexcept {
 }
 
 }  // namespace
+
+bool FilterInForce(TMoneyTable* Table) { return Table->Filtered() && !Table->Filter().empty(); }
+
+bool RangeInForce(TMoneyTable* Table) {
+    if (Table->IndexFieldNames().empty()) return false;
+    for (TMKeyIndex Bound : {mkiRangeStart, mkiRangeEnd}) {
+        TRecordBuffer Buffer = Table->KeyBuffers(Bound);
+        if (Buffer == nullptr || Table->GetMKeyBuffer(Buffer)->FieldCount <= 0) return false;
+    }
+    return true;
+}
 
 TStatusLine::TStatusLine(QStatusBar* Bar, TMoneyTable* Table) : FBar(Bar), FTable(Table) {
     for (QPointer<QLabel>& Label : FFields) {

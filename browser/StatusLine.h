@@ -40,6 +40,12 @@ class TMoneyTable;
 
 namespace browser {
 
+// A filter restricts the records the table shows.
+bool FilterInForce(TMoneyTable* Table);
+// Both range bounds hold key values and an index is chosen: the engine
+// restricts the records to the range.
+bool RangeInForce(TMoneyTable* Table);
+
 class TStatusLine {
 public:
     // How long a note stays.
