@@ -71,6 +71,19 @@ bool CanUndoTyping(QWidget* Focus) {
     return false;
 }
 
+// The exception being handled is the table's refusal to stand on a record
+// (engine status -1 through CheckError).
+bool HandlingRecordRefusal() {
+    try {
+        if (std::exception_ptr E = std::current_exception()) std::rethrow_exception(E);
+    } catch (const EBFError& E) {
+        return std::string_view(E.what()) == SBFErrorExecuting;
+    } catch (...) {
+        // Any other exception, or none.
+    }
+    return false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -341,15 +354,7 @@ void TTamblorBrowserForm::ShowException() noexcept {
 void TTamblorBrowserForm::ShowError(const std::string& Message) {
     std::string Text = Message;
     std::string Later;
-    bool Refused = false;
-    try {
-        if (std::exception_ptr E = std::current_exception()) std::rethrow_exception(E);
-    } catch (const EBFError& E) {
-        // The table's refusal to stand on a record (engine status -1).
-        Refused = std::string_view(E.what()) == SBFErrorExecuting;
-    } catch (...) {
-    }
-    if (Refused && !FRecovering && Table->Active()) {
+    if (HandlingRecordRefusal() && !FRecovering && Table->Active()) {
         FRecovering = true;
         try {
             if (std::optional<std::string> Gone =
