@@ -510,9 +510,8 @@ int Cursor::Seek(const std::vector<Value>& key) {
 std::int64_t Cursor::Count() {
     Sync();
     if (FCount) return *FCount;
-    const bool ranged = !FKeyColumns.empty() && (FVis.HasLower || FVis.HasUpper);
     std::int64_t n = 0;
-    if (FVis.Where.empty() && !ranged) {
+    if (!Restricted()) {
         n = FStore.GetMetaInt("count", 0);
     } else {
         std::vector<Segment> segs = Decompose(LowerLimit(), UpperLimit());
@@ -531,14 +530,30 @@ std::int64_t Cursor::Count() {
     return n;
 }
 
-void Cursor::SetPosted(Row row, bool added) {
+std::optional<bool> Cursor::VisibleForCount(std::int64_t recno) {
+    if (!FCount || !Restricted()) return std::nullopt;
+    Row row;
+    return LoadRow(recno, row, true) && InRange(KeyOf(row));
+}
+
+void Cursor::SetPosted(Row row, bool added, std::optional<int> countChange) {
     // The rest of the window may have moved in the order: only the posted
     // row stays.
     std::vector<Row> win;
     win.push_back(std::move(row));
     SetWindow(std::move(win), 0);
-    const bool restricted = !FVis.Where.empty() || (!FKeyColumns.empty() && (FVis.HasLower || FVis.HasUpper));
-    if (added || restricted) FCount.reset();
+    // Counting again under a filter or range reads the whole table: a
+    // change this connection made is counted in instead.
+    if (countChange && FCount)
+        *FCount += *countChange;
+    else if (added || Restricted())
+        FCount.reset();
+}
+
+void Cursor::SetDeleted(std::optional<bool> wasVisible) {
+    const std::optional<std::int64_t> count = FCount;
+    Invalidate();
+    if (count && wasVisible) FCount = *count - (*wasVisible ? 1 : 0);
 }
 
 void Cursor::SetWindow(std::vector<Row> rows, std::size_t pos) {

@@ -96,11 +96,24 @@ public:
     // order or visibility).
     std::int64_t Count();
 
+    // For the cached count across this connection's own change of record
+    // recno, asked inside the change's write transaction before and after
+    // the write: whether the record is visible as the page store holds it
+    // now (false when it does not exist). Nothing when no count is cached or
+    // no filter or range restricts the records (the page store's own count
+    // then serves at no cost).
+    std::optional<bool> VisibleForCount(std::int64_t recno);
     // Makes row, just posted through this cursor's connection, the current
     // record (flags clear, read as of now). added: a new record, so the
     // number of records changed; an edit changes only what a filter or
-    // range sees.
-    void SetPosted(Row row, bool added);
+    // range sees. countChange: what the post did to the number of visible
+    // records (from VisibleForCount), which keeps a cached count; without
+    // it a count that may have changed is counted again.
+    void SetPosted(Row row, bool added, std::optional<int> countChange);
+    // After this connection deleted a record (wasVisible from
+    // VisibleForCount before the delete): as Invalidate, but a cached count
+    // is kept, less the record when it was visible.
+    void SetDeleted(std::optional<bool> wasVisible);
     // Whether the current record was read since anyone's last commit (as of
     // the last Sync).
     bool CurrentIsFresh() const { return FHasCurrent && !FCurrentStale; }
@@ -122,6 +135,8 @@ public:
     int CompareKeyValue(std::size_t i, const Value& a, const Value& b) const;
 
 private:
+    // A filter or a range restricts the visible records.
+    bool Restricted() const { return !FVis.Where.empty() || (!FKeyColumns.empty() && (FVis.HasLower || FVis.HasUpper)); }
     // A bound of the order: the key prefix plus an infinitesimal tail below
     // (PlusInf false) or above (PlusInf true) every record with that prefix.
     struct Bound {

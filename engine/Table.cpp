@@ -507,8 +507,10 @@ std::int64_t Table::Post() {
     }
     const std::size_t n = FSchema.Columns.size();
     std::int64_t recno = FEditRecNo;
+    std::optional<int> countChange;
     FStore.Begin();
     try {
+        const std::optional<bool> wasVisible = adding ? std::optional<bool>(false) : FCursor->VisibleForCount(recno);
         int rc;
         if (adding) {
             std::string sql;
@@ -560,6 +562,9 @@ std::int64_t Table::Post() {
             FStore.Rollback();
             KeyViolation(adding ? 0 : recno);
         }
+        if (wasVisible)
+            if (const std::optional<bool> isVisible = FCursor->VisibleForCount(recno))
+                countChange = int(*isVisible) - int(*wasVisible);
         // Auto-increment counters never hand out a number already posted.
         for (std::size_t c = 0; c < n; ++c) {
             if (!FSchema.Columns[c].AutoInc || values[c].kind != Value::Kind::Int) continue;
@@ -580,7 +585,7 @@ std::int64_t Table::Post() {
     row.Values = std::move(values);
     // The posted values are the record as stored now. An edit leaves the
     // number of records as it was; what a filter or range sees may change.
-    FCursor->SetPosted(std::move(row), adding);
+    FCursor->SetPosted(std::move(row), adding, countChange);
     return recno;
 }
 
@@ -595,8 +600,10 @@ void Table::Delete() {
         FLocks.LockRecord(recno);  // throws "Record is locked by another user"
         tookLock = true;
     }
+    std::optional<bool> wasVisible;
     try {
         FStore.Begin();
+        wasVisible = FCursor->VisibleForCount(recno);
         Query q = FStore.Prepare("DELETE FROM records WHERE rowid=?");
         q.Bind(1, recno);
         q.Run();
@@ -613,7 +620,7 @@ void Table::Delete() {
     // The lock of a deleted record means nothing any more.
     FLocks.UnlockRecord(recno);
     FLockedRecords.erase(recno);
-    FCursor->Invalidate();
+    FCursor->SetDeleted(wasVisible);
     // Next visible record; the previous one at the end; none when empty.
     // The delete is committed: a failure to read the record to move to (an
     // I/O error) leaves no current record rather than report the delete as

@@ -218,6 +218,60 @@ TEST_F(CursorTest, CountsUnderFilterRangeAndIndexAreRecomputedOnChange) {
     EXPECT_EQ(T.CountRecords(), 40);
 }
 
+TEST_F(CursorTest, OwnChangesKeepTheCachedCountUnderFilterAndRangeRight) {
+    // Days 0..39, amount = day, flag on even days; visible: flagged, days 10..19.
+    for (int i = 0; i < 40; ++i) Add("n" + std::to_string(i % 10), i, i, i % 2 == 0);
+    const auto Show = [](Table& t) {
+        t.SetIndex("Day+Amount");
+        t.SetVisibility("Flag", 0, std::vector<CV>{CV::Int(10)}, std::vector<CV>{CV::Int(19)});
+    };
+    Show(T);
+    // What a table object that counts afresh sees.
+    const auto Fresh = [&] {
+        Table other;
+        other.Open(Path);
+        Show(other);
+        return other.CountRecords();
+    };
+    const auto Edit = [&](std::int64_t recno, int col, const CV& v) {
+        ASSERT_TRUE(T.MoveToRecord(recno));
+        T.EditRecord();
+        T.SetValue(col, v);
+        T.Post();
+    };
+    ASSERT_EQ(T.CountRecords(), 5);  // days 10, 12, 14, 16, 18: records 11, 13, ...
+
+    Edit(11, 3, CV::Bool(false));  // out of the filter
+    EXPECT_EQ(T.CountRecords(), 4);
+    Edit(13, 1, CV::Int(30));      // out of the range
+    EXPECT_EQ(T.CountRecords(), 3);
+    Edit(15, 2, CV::Real(0.5));    // stays visible
+    EXPECT_EQ(T.CountRecords(), 3);
+    Add("in", 11, 1, true);
+    Add("out", 11, 1, false);
+    Add("far", 25, 1, true);
+    EXPECT_EQ(T.CountRecords(), 4);
+    EXPECT_EQ(T.CountRecords(), Fresh());
+    ASSERT_TRUE(T.MoveToRecord(15));
+    T.Delete();
+    EXPECT_EQ(T.CountRecords(), 3);
+
+    // Another table object brings a hidden record in; this one's own edit
+    // after that must not count from a number that misses it.
+    {
+        Table other;
+        other.Open(Path);
+        ASSERT_TRUE(other.MoveToRecord(12));  // day 11, not flagged
+        other.EditRecord();
+        other.SetValue(3, CV::Bool(true));
+        other.Post();
+    }
+    Edit(17, 3, CV::Bool(false));
+    EXPECT_EQ(T.CountRecords(), 3);
+    EXPECT_EQ(T.CountRecords(), Fresh());
+    EXPECT_EQ(static_cast<std::int64_t>(RecNos().size()), T.CountRecords());
+}
+
 TEST_F(CursorTest, FilterAndRangeTogetherAndInjectionMatchesNothing) {
     Add("x' OR 1=1 --");
     Add("x");
