@@ -44,6 +44,8 @@ void Cursor::Invalidate() {
 }
 
 void Cursor::KeepOnlyCurrent() {
+    // The rows read ahead are gone: reading ahead starts small again.
+    FRun = 0;
     if (!FHasCurrent) {
         Recycle(FWin, FWin.size());
         return;
@@ -355,6 +357,11 @@ void Cursor::Recycle(std::vector<Row>& rows, std::size_t keep) {
 }
 
 std::size_t Cursor::BatchSize(bool forward) {
+    if (FRun < 0) {
+        FRun = 0;
+        FRunForward = forward;
+        return 1;
+    }
     if (FRunForward == forward) {
         if (FRun < 6) ++FRun;
     } else {
@@ -542,6 +549,10 @@ void Cursor::SetPosted(Row row, bool added, std::optional<int> countChange) {
     std::vector<Row> win;
     win.push_back(std::move(row));
     SetWindow(std::move(win), 0);
+    // So are the rows read ahead: a walk that posts every record would
+    // otherwise read a full batch ahead for each post and throw it away.
+    // The next fetch reads one record; reading ahead grows from there.
+    FRun = -1;
     // Counting again under a filter or range reads the whole table: a
     // change this connection made is counted in instead.
     if (countChange && FCount)

@@ -198,7 +198,7 @@ private:
     bool FCurrentStale = false;  // the current row was read before another connection's commit
     bool FEof = true;
     bool FBof = true;
-    int FRun = 0;           // consecutive fetches in one direction
+    int FRun = 0;           // consecutive fetches in one direction; -1 right after a post
     bool FRunForward = true;
     std::int64_t FDataVersion = -1;
     std::uint8_t FStamp[48] = {};
