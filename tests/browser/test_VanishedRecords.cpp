@@ -80,10 +80,11 @@ void TestVanishedRecords::currentRecordDeleted() {
     QCOMPARE(W->Table->State(), dsBrowse);
     QCOMPARE(W->Table->RecNo(), 4);
     QCOMPARE(W.Column("First"), (std::vector<std::string>{"Zed", "Zoe", "Bob", "", ""}));
+    W.Dialogs.Errors.clear();
     QTest::keyClicks(W->DBGrid, "Y");
     QTest::keyClicks(W->DBGrid->InplaceEditor(), "ves");
     W.Key(Qt::Key_Return);
-    QCOMPARE(W.Dialogs.Errors.size(), std::size_t{1});
+    QVERIFY(W.Dialogs.Errors.empty());
     AsAnotherUser(Path, [](TMoneyTable& T) {
         T.SetRecNo(4);
         QCOMPARE(T.FieldByName("First")->AsString(), std::string("Yves"));
