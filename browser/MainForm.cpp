@@ -599,10 +599,18 @@ void TTamblorBrowserForm::RefillIndexList() {
 
 void TTamblorBrowserForm::IndexComboBoxChange() {
     const QString Text = IndexComboBox->currentText();
-    if (Text.startsWith(QLatin1Char('<')))
-        Table->SetIndexFieldNames("");
-    else
-        Table->SetIndexFieldNames(Text.toStdString());
+    try {
+        if (Text.startsWith(QLatin1Char('<')))
+            Table->SetIndexFieldNames("");
+        else
+            Table->SetIndexFieldNames(Text.toStdString());
+    } catch (...) {
+        // The table keeps its order when the change fails: so does the list.
+        const std::string& InForce = Table->IndexFieldNames();
+        const int Item = InForce.empty() ? 0 : IndexComboBox->findText(Q(InForce));
+        if (Item >= 0) IndexComboBox->setCurrentIndex(Item);
+        throw;
+    }
     ShowOrder();
 }
 

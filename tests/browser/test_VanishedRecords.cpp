@@ -1,7 +1,8 @@
 // Tests of the browser window after another user deleted records it shows:
-// the refresh button, an edit and a step past the window's edge each end in
-// a message naming the records gone, with the window showing the table as it
-// is and every command working again; a filter's records changed out of it.
+// the refresh button, an edit, a step past the window's edge and a change of
+// index each end in a message naming the records gone, with the window
+// showing the table as it is and every command working again; a filter's
+// records changed out of it.
 #include "browser/MainForm.h"
 #include "tests/browser/BrowserTestKit.h"
 
@@ -17,6 +18,7 @@ private slots:
     void currentRecordDeleted();
     void recordsPastTheWindowDeleted();
     void filteredRecordChangedAndAllDeleted();
+    void indexChosenOnADeletedRecord();
 
 private:
     TTempFolder FFolder;
@@ -161,6 +163,29 @@ void TestVanishedRecords::filteredRecordChangedAndAllDeleted() {
     QCOMPARE(W.Dialogs.Errors, (std::vector<std::string>{Gone("Records 1, 2, 3, 4 and 5", Path, "were")}));
     QVERIFY(W->Table->IsEmpty());
     QCOMPARE(W.Status(), (QStringList{"0 records", "No record", "No index", "All records"}));
+}
+
+void TestVanishedRecords::indexChosenOnADeletedRecord() {
+    // The new order is entered on the current record, which is gone: the
+    // order stays as it was, and so does the index list.
+    const std::string Path = FFolder.File("index.dat");
+    MakePeople(Path);
+    TWindow W(Path);
+    W->DBGrid->setFocus();
+    W.Key(Qt::Key_Down);
+    AsAnotherUser(Path, [](TMoneyTable& T) { DeleteRecord(T, 2); });
+    W->IndexComboBox->setFocus();
+    QTest::keyClick(W->IndexComboBox, Qt::Key_Down);
+    QCOMPARE(W.Dialogs.Errors, (std::vector<std::string>{Gone("Record 2", Path)}));
+    QCOMPARE(W->IndexComboBox->currentIndex(), 0);
+    QCOMPARE(W.Status(), (QStringList{"4 records", "Record 3", "No index", "All records"}));
+
+    // Chosen again, it orders the records.
+    W.Dialogs.Errors.clear();
+    W.ChooseIndex(1);
+    QVERIFY(W.Dialogs.Errors.empty());
+    QCOMPARE(W->Table->IndexFieldNames(), std::string("Last;First"));
+    QCOMPARE(W.Column("Last", 4), (std::vector<std::string>{"Smith", "Smith", "Smith", "Young"}));
 }
 
 QTEST_MAIN(TestVanishedRecords)
