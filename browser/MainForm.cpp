@@ -357,9 +357,8 @@ void TTamblorBrowserForm::ShowError(const std::string& Message) {
     if (HandlingRecordRefusal() && !FRecovering && Table->Active()) {
         FRecovering = true;
         try {
-            if (std::optional<std::string> Gone =
-                    browser::RecoverVanishedRecords(*Table, browser::FilterInForce(Table) || browser::RangeInForce(Table)))
-                Text = *Gone;
+            const bool Restricted = browser::FilterInForce(Table) || browser::RangeInForce(Table);
+            if (std::optional<std::string> Gone = browser::RecoverVanishedRecords(*Table, Restricted)) Text = *Gone;
         } catch (const std::exception& E) {
             Later = E.what();
         } catch (...) {

@@ -38,7 +38,8 @@ std::string GoneMessage(const std::vector<int>& Gone, const std::string& FileNam
     const bool One = Gone.size() == 1;
     std::string Text = (One ? "Record " : "Records ") + ListText(Gone) + " of table '" + FileName + "' " +
                        (One ? "was" : "were") + " deleted by another user";
-    if (Restricted) Text += std::string(", or changed so that the filter or range no longer shows ") + (One ? "it" : "them");
+    if (Restricted)
+        Text += std::string(", or changed so that the filter or range no longer shows ") + (One ? "it" : "them");
     return Text + "; the window now shows the table as it is";
 }
 

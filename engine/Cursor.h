@@ -136,7 +136,9 @@ public:
 
 private:
     // A filter or a range restricts the visible records.
-    bool Restricted() const { return !FVis.Where.empty() || (!FKeyColumns.empty() && (FVis.HasLower || FVis.HasUpper)); }
+    bool Restricted() const {
+        return !FVis.Where.empty() || (!FKeyColumns.empty() && (FVis.HasLower || FVis.HasUpper));
+    }
     // A bound of the order: the key prefix plus an infinitesimal tail below
     // (PlusInf false) or above (PlusInf true) every record with that prefix.
     struct Bound {

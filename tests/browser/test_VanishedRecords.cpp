@@ -43,7 +43,8 @@ void DeleteRecord(TMoneyTable& Table, int RecNo) {
 }
 
 std::string Gone(const std::string& Records, const std::string& Path, const std::string& Verb = "was") {
-    return Records + " of table '" + Path + "' " + Verb + " deleted by another user; the window now shows the table as it is";
+    return Records + " of table '" + Path + "' " + Verb +
+           " deleted by another user; the window now shows the table as it is";
 }
 
 }  // namespace
