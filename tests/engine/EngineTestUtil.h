@@ -162,13 +162,16 @@ inline std::string FileBytes(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Overwrites one byte of a file.
-inline void PatchByte(const std::string& path, off_t at, std::uint8_t value) {
+// Overwrites size bytes of a file at offset at with data.
+inline void PatchBytes(const std::string& path, off_t at, const void* data, std::size_t size) {
     const int fd = ::open(path.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, &value, 1, at), 1);
+    ASSERT_EQ(::pwrite(fd, data, size, at), static_cast<ssize_t>(size));
     ::close(fd);
 }
+
+// Overwrites one byte of a file.
+inline void PatchByte(const std::string& path, off_t at, std::uint8_t value) { PatchBytes(path, at, &value, 1); }
 
 // The ledger of the catalog and check tests: Payee C 40, Date D, Amount L;
 // index 1 on Payee+Date; locale cs.

@@ -26,6 +26,7 @@ using namespace engine;
 using enginetest::Col;
 using enginetest::IoScope;
 using enginetest::Ix;
+using enginetest::PatchBytes;
 using enginetest::TempDir;
 
 namespace {
@@ -237,11 +238,8 @@ TEST(EngineVfs, CorruptedPageStoreGivesClearError) {
         for (int i = 0; i < 50; ++i) Add(t, std::string(30, 'a' + i % 26), i);
     }
     // Overwrite the page store's header.
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
     const char junk[100] = "this is no page store at all";
-    ASSERT_EQ(::pwrite(fd, junk, sizeof junk, 65536), static_cast<ssize_t>(sizeof junk));
-    ::close(fd);
+    ASSERT_NO_FATAL_FAILURE(PatchBytes(path, 65536, junk, sizeof junk));
     Table t;
     EXPECT_ENGINE_ERROR(t.Open(path), "Table file '" + path + "' is damaged (file is not a database)");
     EXPECT_FALSE(t.IsOpen());
@@ -500,10 +498,7 @@ TEST(EngineSideFiles, ALogWithNothingToApplyIsTakenOver) {
     CreateTable(path, Schema());
     Fill(path, 5);
     KilledWriter(path, 0, 0);
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, "newstamp", 8, 29), 8);
-    ::close(fd);
+    ASSERT_NO_FATAL_FAILURE(PatchBytes(path, 29, "newstamp", 8));
     Table t;
     t.Open(path);
     Add(t, "after", 1);
@@ -522,11 +517,8 @@ TEST(EngineSideFiles, ATableWithoutIdentityUsesItsOldLogAndGetsAnIdentity) {
     std::vector<std::uint8_t> log = Slurp(path + "-wal");
     log.erase(log.begin(), log.begin() + LogHeaderSize);
     WriteFile(path + "-wal", log);
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
     const char zero[16] = {};
-    ASSERT_EQ(::pwrite(fd, zero, 16, 21), 16);
-    ::close(fd);
+    ASSERT_NO_FATAL_FAILURE(PatchBytes(path, 21, zero, sizeof zero));
     EXPECT_EQ(CountOf(path), 10);
     {
         Table t;
